@@ -160,10 +160,16 @@ HRESULT UnregisterServer(const ServerRegistration& server) {
     TLIBATTR* attr = nullptr;
     hr = lib->GetLibAttr(&attr);
     if (FAILED(hr)) return hr;
-    hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+    // A library that is not registered any more counts as unregistered.
+    wchar_t version[32];
+    wsprintfW(version, L"\\%x.%x", attr->wMajorVerNum, attr->wMinorVerNum);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"TypeLib\\" + GuidText(attr->guid) + version).c_str(), 0, KEY_READ,
+                      &key) == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+    }
     lib->ReleaseTLibAttr(attr);
-    // Already unregistered is not a failure.
-    if (hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_CANTLOADLIBRARY) hr = S_OK;
     if (FAILED(hr)) return hr;
     return UnregisterAppId(server);
 }
