@@ -47,7 +47,7 @@ template <class T> LogHexValue LogHex(T v) { return LogHexValue{static_cast<uint
 class LogMessage {
 public:
     LogMessage(LogLevel level, const char* file, int line, const char* prettyFunction);
-    ~LogMessage();
+    ~LogMessage() { if (m_buffer) finish(); }
     LogMessage(const LogMessage&) = delete;
     LogMessage& operator=(const LogMessage&) = delete;
 
@@ -77,6 +77,9 @@ private:
     void put(const wchar_t& c) { put(std::wstring_view(&c, 1)); }
     void put(const LogHexValue& v);
     void putPointer(const void* p);
+    // Kept out of the disabled path: buffer and prefix, and the final write.
+    void begin(const char* file, int line, const char* prettyFunction);
+    void finish() noexcept;
 
     qzlog::logger* m_logger;
     std::unique_ptr<std::ostringstream> m_buffer;

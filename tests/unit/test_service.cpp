@@ -1,0 +1,144 @@
+// The service object before any phone layer: construction, the Device
+// Manager's notices, and the file management objects it hands out.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "com/ComObject.h"
+#include "module/FMService.h"
+#include "objects/FileMgmt.h"
+#include "vnlog/LogManager.h"
+
+namespace {
+
+using com::ComPtr;
+
+// Collects the texts of every line written while it lives.
+class LogCapture {
+public:
+    LogCapture() {
+        qzlog::set_max_level(qzlog::level_trace);
+        qzlog::set_capture([this](const qzlog::captured_line& l) {
+            com::ScopedLock lock(m_lock);
+            m_lines.push_back(l);
+        });
+    }
+    ~LogCapture() {
+        qzlog::clear_capture();
+        qzlog::reload_level_settings();
+    }
+    // Lines of that level whose text ends with the given message.
+    int Count(int level, const std::string& message) {
+        com::ScopedLock lock(m_lock);
+        int n = 0;
+        for (const auto& l : m_lines)
+            n += l.level == level && l.text.size() >= message.size() &&
+                 l.text.compare(l.text.size() - message.size(), message.size(), message) == 0;
+        return n;
+    }
+
+private:
+    com::CriticalSection m_lock;
+    std::vector<qzlog::captured_line> m_lines;
+};
+
+// Answers only the phone connectivity device interface.
+struct FakeDevice : IUnknown {
+    LONG refs = 1;
+    bool isDevice;
+    explicit FakeDevice(bool device) : isDevice(device) {}
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
+        *ppv = nullptr;
+        if (IsEqualIID(iid, IID_IUnknown) || (isDevice && IsEqualIID(iid, IID_ISCDevice))) {
+            *ppv = this;
+            AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
+    STDMETHOD_(ULONG, Release)() override { return static_cast<ULONG>(InterlockedDecrement(&refs)); }
+};
+
+class Service : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        com::ComObject<CFMService>* raw = nullptr;
+        ASSERT_HRESULT_SUCCEEDED(com::ComObject<CFMService>::CreateInstance(&raw));
+        m_service = ComPtr<IKVFileMgmtService>(raw);
+        m_object = raw;
+        ASSERT_HRESULT_SUCCEEDED(m_service.As(m_deviceInfo, IID_IKVDeviceInformation));
+    }
+    void TearDown() override {
+        m_deviceInfo.Reset();
+        m_service.Reset();
+        CoUninitialize();
+    }
+
+    LogCapture m_log;
+    ComPtr<IKVFileMgmtService> m_service;
+    ComPtr<IKVDeviceInformation> m_deviceInfo;
+    CFMService* m_object = nullptr;
+};
+
+TEST_F(Service, DisconnectNoticeWhenNeverBoundSucceeds) {
+    com::UniqueBstr uid(L"phone-1");
+    EXPECT_EQ(S_OK, m_deviceInfo->SetDeviceInformation(nullptr, uid.Get()));
+    EXPECT_FALSE(m_object->IsDeviceBound());
+    EXPECT_EQ(1, m_log.Count(qzlog::level_event, "Device Manager signalling that device disconnected"));
+    EXPECT_EQ(1, m_log.Count(qzlog::level_info, "unk=0000000000000000, uid=phone-1"));
+}
+
+TEST_F(Service, ConnectNoticeNeedsThePhoneDeviceInterface) {
+    FakeDevice notADevice(false);
+    com::UniqueBstr uid(L"phone-1");
+    EXPECT_EQ(E_NOINTERFACE, m_deviceInfo->SetDeviceInformation(&notADevice, uid.Get()));
+    EXPECT_EQ(1, m_log.Count(qzlog::level_error, "Unable to get ISCDevice interface to device"));
+    EXPECT_EQ(1, notADevice.refs);
+
+    // Without a connector to bind, a real device is refused and nothing is bound.
+    FakeDevice device(true);
+    EXPECT_EQ(E_FAIL, m_deviceInfo->SetDeviceInformation(&device, uid.Get()));
+    EXPECT_FALSE(m_object->IsDeviceBound());
+    EXPECT_EQ(1, m_log.Count(qzlog::level_error, "Failed to initialize SymbianConnector"));
+    EXPECT_EQ(1, device.refs);  // no reference kept
+    EXPECT_EQ(E_INVALIDARG, m_object->SetDevice(nullptr, uid.Get()));
+}
+
+TEST_F(Service, HandsOutANewFileManagementObjectPerCall) {
+    EXPECT_EQ(E_INVALIDARG, m_service->CreateFileMgmt(nullptr));
+    EXPECT_EQ(1, m_log.Count(qzlog::level_error, "Invalid argument. NULL pointer received."));
+
+    ComPtr<IKVFileMgmt> first, second;
+    ASSERT_EQ(S_OK, m_service->CreateFileMgmt(first.Receive()));
+    ASSERT_EQ(S_OK, m_service->CreateFileMgmt(second.Receive()));
+    EXPECT_NE(first.Get(), second.Get());
+
+    // Unbound: the device test comes before the argument test.
+    com::UniqueBstr path(L"\\\\C:\\\\Data\\");
+    EXPECT_EQ(E_FAIL, first->CreateFMFolder(path.Get(), nullptr));
+    ComPtr<IKVFMFile> file;
+    EXPECT_EQ(E_FAIL, first->CreateFMFile(path.Get(), file.Receive()));
+    EXPECT_EQ(2, m_log.Count(qzlog::level_error,
+                             "The CFileMgmt object has not been initialized with any device to use"));
+
+    ComPtr<ISupportErrorInfo> errorInfo;
+    ASSERT_HRESULT_SUCCEEDED(first.As(errorInfo, IID_ISupportErrorInfo));
+    EXPECT_EQ(S_OK, errorInfo->InterfaceSupportsErrorInfo(IID_IKVFileMgmt));
+    EXPECT_EQ(S_FALSE, errorInfo->InterfaceSupportsErrorInfo(IID_IDispatch));
+}
+
+TEST_F(Service, FileManagementObjectKeepsTheServiceAlive) {
+    ComPtr<IKVFileMgmt> fileMgmt;
+    ASSERT_EQ(S_OK, m_service->CreateFileMgmt(fileMgmt.Receive()));
+    m_deviceInfo.Reset();
+    m_service.Reset();
+    EXPECT_EQ(0, m_log.Count(qzlog::level_trace, "Deleting Tessal CFMService object"));
+    fileMgmt.Reset();
+    EXPECT_EQ(1, m_log.Count(qzlog::level_trace, "Deleting Tessal CFMService object"));
+    EXPECT_EQ(1, m_log.Count(qzlog::level_trace, "Deleting Tessal CFileMgmt object"));
+}
+
+} // namespace
