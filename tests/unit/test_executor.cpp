@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Morvane.h"
+#include "operations/AsynchOperationExecutor.h"
+#include "vnlog/LogManager.h"
+
+namespace {
+
+using Executor = CAsynchOperationExecutor;
+
+// Only turns a hang into a failure; nothing here depends on timing.
+constexpr DWORD kHangMs = 60000;
+
+struct Event {
+    HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ~Event() { CloseHandle(h); }
+    void set() { SetEvent(h); }
+    bool wait() { return WaitForSingleObject(h, kHangMs) == WAIT_OBJECT_0; }
+};
+
+class FakeOperation : public IAsynchOperation {
+public:
+    explicit FakeOperation(std::function<HRESULT()> body = {}) : m_body(std::move(body)) {}
+
+    STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        ++releaseCalls;
+        LONG left = --refs;
+        if (left == 0) released.set();
+        return left;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP Execute() override { ++executions; return m_body ? m_body() : S_OK; }
+
+    std::atomic<LONG> refs{1}; // the reference that travels with the message
+    std::atomic<int> releaseCalls{0};
+    std::atomic<int> executions{0};
+    Event released;
+
+private:
+    std::function<HRESULT()> m_body;
+};
+
+void post(const Executor& executor, FakeOperation& op)
+{
+    ASSERT_TRUE(PostThreadMessageW(executor.GetThreadId(), WM_USER, 0,
+                                   reinterpret_cast<LPARAM>(static_cast<IAsynchOperation*>(&op))));
+}
+
+void expectReleasedOnce(FakeOperation& op)
+{
+    ASSERT_TRUE(op.released.wait());
+    EXPECT_EQ(0, op.refs.load());
+    EXPECT_EQ(1, op.releaseCalls.load());
+}
+
+// Runs the body on the executor thread and waits until it has returned.
+void runOnWorker(const Executor& executor, std::function<void()> body)
+{
+    FakeOperation op([&] { body(); return S_OK; });
+    post(executor, op);
+    expectReleasedOnce(op);
+}
+
+class LogCapture {
+public:
+    LogCapture()
+    {
+        qzlog::set_max_level(qzlog::level_trace);
+        qzlog::set_capture([this](const qzlog::captured_line& line) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_lines.push_back(line);
+            if (!m_trigger.empty() && line.text.find(m_trigger) != std::string::npos) m_seen.set();
+        });
+    }
+    ~LogCapture() { qzlog::clear_capture(); qzlog::reload_level_settings(); }
+    std::vector<qzlog::captured_line> lines() { std::lock_guard<std::mutex> lock(m_mutex); return m_lines; }
+    // seen() is set once a line containing the text is written.
+    void watchFor(const std::string& text) { std::lock_guard<std::mutex> lock(m_mutex); m_trigger = text; }
+    Event& seen() { return m_seen; }
+
+private:
+    std::mutex m_mutex;
+    std::vector<qzlog::captured_line> m_lines;
+    std::string m_trigger;
+    Event m_seen;
+};
+
+bool contains(const qzlog::captured_line& line, const char* text) { return line.text.find(text) != std::string::npos; }
+
+struct ExecutorTest : ::testing::Test {
+    void SetUp() override { ASSERT_EQ(S_OK, executor.Initialize()); }
+    Executor executor;
+};
+
+TEST_F(ExecutorTest, OperationsRunInOrderAndNextWaitsForTheWaitingOne)
+{
+    std::mutex mutex;
+    std::vector<std::string> journal;
+    auto note = [&](const char* s) { std::lock_guard<std::mutex> lock(mutex); journal.push_back(s); };
+    CWaitObject waitObject(&executor);
+    Event firstWaiting;
+    FakeOperation first([&] {
+        note("first start");
+        firstWaiting.set();
+        note(Executor::WaitForMultipleObjects({&waitObject}) == &waitObject ? "first woke" : "first woke wrong");
+        return S_OK;
+    });
+    FakeOperation second([&] { note("second start"); return S_OK; });
+
+    post(executor, first);
+    ASSERT_TRUE(firstWaiting.wait());
+    // Queued ahead of the signal: the wait must leave both in the queue.
+    post(executor, second);
+    PostThreadMessageW(executor.GetThreadId(), WM_APP, 0, 0);
+    waitObject.Signal();
+
+    expectReleasedOnce(second);
+    expectReleasedOnce(first);
+    EXPECT_EQ((std::vector<std::string>{"first start", "first woke", "second start"}), journal);
+}
+
+TEST_F(ExecutorTest, FailingOperationIsReleasedOnceAndQuitDoesNotEndTheLoop)
+{
+    LogCapture capture;
+    FakeOperation failing([] { return E_FAIL; });
+    post(executor, failing);
+    PostThreadMessageW(executor.GetThreadId(), WM_QUIT, 0, 0);
+    FakeOperation after;
+    post(executor, after);
+
+    expectReleasedOnce(failing);
+    expectReleasedOnce(after);
+    EXPECT_EQ(1, failing.executions.load());
+    EXPECT_EQ(1, after.executions.load());
+    int failures = 0;
+    for (const auto& line : capture.lines())
+        failures += line.level == qzlog::level_error && contains(line, "Failed to start executing operation.");
+    EXPECT_EQ(1, failures);
+}
+
+TEST_F(ExecutorTest, SignalWhileIdleLogsOneErrorAndNothingElse)
+{
+    LogCapture capture;
+    CWaitObject stray(&executor);
+    stray.Signal();
+    FakeOperation probe;
+    post(executor, probe);
+    expectReleasedOnce(probe);
+
+    std::vector<std::string> beforeProbe;
+    for (const auto& line : capture.lines()) {
+        if (contains(line, "Begin execution of Asynch Operation.")) break;
+        beforeProbe.push_back(line.text);
+        EXPECT_EQ(qzlog::level_error, line.level);
+    }
+    ASSERT_EQ(1u, beforeProbe.size());
+    EXPECT_NE(std::string::npos, beforeProbe[0].find("An unexpected Wait Object signal was received"));
+    EXPECT_TRUE(stray.IsSignalled());
+}
+
+TEST_F(ExecutorTest, WaitReturnsFirstSignalledObjectInListOrder)
+{
+    CWaitObject* results[3] = {};
+    runOnWorker(executor, [&] {
+        CWaitObject a(&executor), b(&executor);
+        b.Signal();
+        results[0] = Executor::WaitForMultipleObjects({&a, &b});
+        a.Signal();
+        results[1] = Executor::WaitForMultipleObjects({&a, &b});
+        b.Reset();
+        b.Signal();
+        results[2] = Executor::WaitForMultipleObjects({&b, &a});
+        EXPECT_EQ(&b, results[0]);
+        EXPECT_EQ(&a, results[1]);
+        EXPECT_EQ(&b, results[2]);
+    });
+}
+
+TEST_F(ExecutorTest, SignalOfUnlistedObjectDoesNotEndTheWait)
+{
+    LogCapture capture;
+    capture.watchFor("No Wait Object that we were waiting on was signalled.");
+    runOnWorker(executor, [&] {
+        CWaitObject listed(&executor), unlisted(&executor);
+        // Signals the listed one only after the wait has passed over the other.
+        std::thread signaller([&] {
+            EXPECT_TRUE(capture.seen().wait());
+            listed.Signal();
+        });
+        unlisted.Signal();
+        EXPECT_EQ(&listed, Executor::WaitForMultipleObjects({&listed}));
+        signaller.join();
+    });
+}
+
+TEST(ExecutorStop, DestructionReleasesQueuedOperationsUnrunAndEndsTheThread)
+{
+    auto executor = std::make_unique<Executor>();
+    ASSERT_EQ(S_OK, executor->Initialize());
+    CWaitObject never(executor.get());
+    Event waiting;
+    std::atomic<bool> stopSeen{false};
+    CWaitObject* results[2] = {&never, &never};
+    FakeOperation running([&] {
+        waiting.set();
+        results[0] = Executor::WaitForMultipleObjects({&never});
+        stopSeen = Executor::StopRequested();
+        results[1] = Executor::WaitForMultipleObjects({&never});
+        return S_OK;
+    });
+    FakeOperation queued1, queued2;
+    post(*executor, running);
+    ASSERT_TRUE(waiting.wait());
+    post(*executor, queued1);
+    post(*executor, queued2);
+    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, executor->GetThreadId());
+    ASSERT_NE(nullptr, thread);
+
+    executor.reset();
+
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 0));
+    CloseHandle(thread);
+    EXPECT_EQ(nullptr, results[0]);
+    EXPECT_EQ(nullptr, results[1]);
+    EXPECT_TRUE(stopSeen);
+    for (FakeOperation* op : {&running, &queued1, &queued2}) expectReleasedOnce(*op);
+    EXPECT_EQ(1, running.executions.load());
+    EXPECT_EQ(0, queued1.executions.load() + queued2.executions.load());
+}
+
+TEST(ExecutorStop, DeletionFromTheWorkerThreadEndsTheThread)
+{
+    LogCapture capture;
+    auto* executor = new Executor;
+    ASSERT_EQ(S_OK, executor->Initialize());
+    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, executor->GetThreadId());
+    ASSERT_NE(nullptr, thread);
+    Event queuedPosted;
+    FakeOperation deleting([&] {
+        queuedPosted.wait();
+        delete executor;
+        return S_OK;
+    });
+    FakeOperation queued;
+    post(*executor, deleting);
+    post(*executor, queued);
+    queuedPosted.set();
+
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kHangMs));
+    CloseHandle(thread);
+    expectReleasedOnce(deleting);
+    expectReleasedOnce(queued);
+    EXPECT_EQ(0, queued.executions.load());
+    for (const auto& line : capture.lines()) EXPECT_GT(line.level, qzlog::level_error) << line.text;
+}
+
+// A loop of its own, as the stream copier has; it stops itself in its destructor.
+class OwnLoopExecutor : public Executor {
+public:
+    ~OwnLoopExecutor() override { stopResult = Stop(); }
+    static inline HRESULT stopResult = E_PENDING;
+
+protected:
+    void ThreadMethod() override
+    {
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) != -1) {
+            if (msg.message == WM_USER + 2) SetEvent(reinterpret_cast<HANDLE>(msg.lParam));
+            if (StopRequested()) return;
+        }
+    }
+};
+
+TEST(ExecutorStop, DerivedLoopRunsAndStopsAndStopIsIdempotent)
+{
+    auto executor = std::make_unique<OwnLoopExecutor>();
+    ASSERT_EQ(S_OK, executor->Initialize());
+    Event handled;
+    ASSERT_TRUE(PostThreadMessageW(executor->GetThreadId(), WM_USER + 2, 0, reinterpret_cast<LPARAM>(handled.h)));
+    ASSERT_TRUE(handled.wait());
+
+    EXPECT_EQ(S_OK, executor->Stop());
+    executor.reset();
+    EXPECT_EQ(S_OK, OwnLoopExecutor::stopResult);
+}
+
+} // namespace
