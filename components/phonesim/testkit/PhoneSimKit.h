@@ -1,0 +1,211 @@
+// Test kit for the phone simulator: builds phone images in unique temporary
+// folders, creates the simulator as Morvane does, records ISCEvents and binds
+// a Morvane service to a simulated device as the Device Manager would.
+//
+//   phonesim::kit::PhoneImage image;
+//   image.AddDevice({L"004400000000011"});
+//   image.Fill(L'C', {Dir(L"Data\\"), File(L"Data\\a.txt", "hello"),
+//                     Sized(L"Data\\big.bin", 300000), File(L"ro.txt", "x", FILE_ATTRIBUTE_READONLY)});
+//   image.Activate();                          // MORVANE_PHONESIM_CONFIG for this process
+//   ComPtr<ISCApplication> app;  CreateApplication(app.Receive());
+#pragma once
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "PhoneSim.h"
+#include "com/ComUtil.h"
+
+namespace phonesim {
+namespace kit {
+
+// A new folder with a unique name under the user's temporary folder, deleted
+// with everything in it (read-only files included).
+class TempFolder {
+public:
+    explicit TempFolder(const wchar_t* prefix = L"phonesim");
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::wstring& Path() const { return m_path; }
+
+private:
+    std::wstring m_path;
+};
+
+struct DriveSpec {
+    wchar_t letter = L'C';
+    std::wstring label = L"Phone memory";
+    uint64_t capacity = 64ull << 20;
+    int64_t free = -1;          // bytes; -1: computed from the content
+    long media = 6;             // flash
+    bool removable = false;
+    bool readOnly = false;
+};
+
+struct DeviceSpec {
+    std::wstring imei;
+    std::wstring manufacturer = L"Nokia";
+    std::wstring model = L"N95";
+    std::wstring name = L"Test phone";
+    bool connected = true;
+    std::vector<DriveSpec> drives = {DriveSpec()};
+};
+
+// One entry of a drive's content; the path is below the drive's root.
+struct Entry {
+    std::wstring path;          // "Data\\a.txt"; a directory ends with "\\"
+    std::string content;
+    int64_t size = -1;          // >= 0: that many pattern bytes instead of content
+    DWORD attributes = 0;       // FILE_ATTRIBUTE_READONLY, _HIDDEN, ...
+    uint64_t modified = 0;      // UTC FILETIME; 0 leaves the time of writing
+};
+
+inline Entry Dir(const std::wstring& path) {
+    return Entry{!path.empty() && path.back() == L'\\' ? path : path + L"\\", {}, -1, 0, 0};
+}
+inline Entry File(const std::wstring& path, const std::string& content, DWORD attributes = 0) {
+    return Entry{path, content, -1, attributes, 0};
+}
+inline Entry Sized(const std::wstring& path, int64_t size, DWORD attributes = 0) {
+    return Entry{path, {}, size, attributes, 0};
+}
+// The UTC FILETIME of a calendar time.
+uint64_t FileTimeUtc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+// The bytes Sized() writes: a pattern that depends on the offset.
+std::string PatternBytes(int64_t size);
+
+class PhoneImage {
+public:
+    PhoneImage();
+    PhoneImage(const PhoneImage&) = delete;
+    PhoneImage& operator=(const PhoneImage&) = delete;
+
+    // Adds a device and creates its drives' folders.
+    PhoneImage& AddDevice(const DeviceSpec& device);
+    // Writes entries into a drive of the device (the last added when imei is empty).
+    PhoneImage& Fill(wchar_t drive, std::initializer_list<Entry> entries, const std::wstring& imei = L"");
+
+    // The PC path behind a device path such as "C:\\Data\\a.txt".
+    std::wstring PcPath(const std::wstring& devicePath, const std::wstring& imei = L"") const;
+    // A scratch folder on the PC side, for copy sources and targets.
+    std::wstring PcFolder() const;
+    std::wstring WritePcFile(const std::wstring& name, const std::string& content) const;
+    std::wstring WritePcFile(const std::wstring& name, int64_t size) const;
+
+    // Writes the description file and returns its path.
+    std::wstring Write();
+    // Writes it and sets MORVANE_PHONESIM_CONFIG to it in this process.
+    std::wstring Activate();
+    std::wstring DescriptionPath() const;
+    const std::wstring& Root() const { return m_root.Path(); }
+
+private:
+    const DeviceSpec& Device(const std::wstring& imei) const;
+    std::wstring DriveFolder(const DeviceSpec& device, wchar_t letter) const;
+
+    TempFolder m_root;
+    std::vector<DeviceSpec> m_devices;
+};
+
+// File helpers for checks.
+bool FileExists(const std::wstring& path);
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+
+// The application object created as Morvane's connector creates it: CLSCTX 23,
+// OleRun, then ISCApplication.
+HRESULT CreateApplication(ISCApplication** app);
+HRESULT GetControl(ISCApplication* app, IPhoneSimControl** control);
+// The connected device with this IMEI.
+HRESULT FindDevice(ISCApplication* app, const std::wstring& imei, ISCDevice** device);
+// The storage item at a device path, queried for iid.
+HRESULT GetItem(ISCDevice* device, const std::wstring& path, REFIID iid, void** out);
+
+// An ISCEvents sink that records every event and answers the questions as set.
+// Thread-safe: events arrive on the simulator's copy threads.
+class EventRecorder final : public IDispatch {
+public:
+    struct Event {
+        DISPID id = 0;
+        long requestId = 0;
+        std::wstring fileName;
+        long bytes = 0;             // progress
+        long percent = 0;           // progress
+        long errorType = 0;         // error
+        long errorCode = 0;         // error
+        bool canContinue = false;   // error
+        long result = 0;            // completion
+        long existingSize = 0;      // existing file
+        long newSize = 0;           // existing file
+        DWORD threadId = 0;
+    };
+
+    static com::ComPtr<EventRecorder> Create();
+
+    // Answers: cancel at the first progress event with percent >= p (-1 never);
+    // the action and cancel for an existing file (a negative action leaves
+    // both untouched); continue after an error.
+    void CancelAtPercent(long percent);
+    void AnswerExisting(long action, bool cancel = false);
+    void AnswerContinue(bool goOn);
+    // Called on the event's thread before the answer is written.
+    void OnEvent(std::function<void(const Event&)> hook);
+
+    // Waits until requestId has completed and returns its result; E_ABORT if
+    // nothing comes within timeoutMs (a guard against hangs, not a timing check).
+    HRESULT WaitForCompletion(long requestId, DWORD timeoutMs = 60000);
+    std::vector<Event> EventsFor(long requestId) const;
+    std::vector<Event> All() const;
+
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override;
+    STDMETHOD_(ULONG, AddRef)() override;
+    STDMETHOD_(ULONG, Release)() override;
+    STDMETHOD(GetTypeInfoCount)(UINT* count) override;
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo** info) override;
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
+    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override;
+
+private:
+    EventRecorder();
+    ~EventRecorder();
+
+    LONG m_refs = 1;
+    mutable CRITICAL_SECTION m_cs;
+    CONDITION_VARIABLE m_changed;
+    std::vector<Event> m_events;
+    long m_cancelAt = -1;
+    long m_action = scActionOverwrite;
+    bool m_cancelExisting = false;
+    bool m_continue = false;
+    std::function<void(const Event&)> m_hook;
+};
+
+// Advises a sink on an application object for its lifetime.
+class SinkConnection {
+public:
+    SinkConnection(IUnknown* application, IUnknown* sink);
+    ~SinkConnection();
+    SinkConnection(const SinkConnection&) = delete;
+    SinkConnection& operator=(const SinkConnection&) = delete;
+    HRESULT Result() const { return m_hr; }
+    DWORD Cookie() const { return m_cookie; }
+
+private:
+    com::ComPtr<IConnectionPoint> m_point;
+    DWORD m_cookie = 0;
+    HRESULT m_hr = E_FAIL;
+};
+
+// Binds a Morvane service (IKVDeviceInformation) to a simulated device, as the
+// Device Manager does.
+HRESULT BindService(IUnknown* service, ISCDevice* device, const wchar_t* uid);
+
+} // namespace kit
+} // namespace phonesim

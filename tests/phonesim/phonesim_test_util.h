@@ -1,0 +1,113 @@
+// Fixture of the phone simulator tests: a phone image of its own in a unique
+// temporary folder, the application object created as Morvane creates it, the
+// control interface and the one device.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <ole2.h>
+
+#include <string>
+
+#include "PhoneSimKit.h"
+
+#define EXPECT_FAILED(expr) EXPECT_TRUE(FAILED(expr)) << std::hex << (expr)
+
+namespace simtest {
+
+using com::ComPtr;
+using com::UniqueBstr;
+using namespace phonesim::kit;
+
+constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002L);
+constexpr HRESULT kPathNotFound = static_cast<HRESULT>(0x80070003L);
+constexpr HRESULT kAccessDenied = static_cast<HRESULT>(0x80070005L);
+constexpr HRESULT kDeviceNotReady = static_cast<HRESULT>(0x80070015L);
+constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80070070L);
+constexpr HRESULT kInvalidName = static_cast<HRESULT>(0x8007007BL);
+constexpr HRESULT kDirNotEmpty = static_cast<HRESULT>(0x80070091L);
+constexpr HRESULT kBadPathName = static_cast<HRESULT>(0x800700A1L);
+constexpr HRESULT kAlreadyExists = static_cast<HRESULT>(0x800700B7L);
+constexpr HRESULT kCancelled = static_cast<HRESULT>(0x800704C7L);
+constexpr HRESULT kDisconnected = static_cast<HRESULT>(0x80072745L);
+
+constexpr wchar_t kImei[] = L"004400000000011";
+
+inline VARIANT Index(long i) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = i;
+    return v;
+}
+
+inline std::wstring Text(BSTR s) { return s ? std::wstring(s, SysStringLen(s)) : std::wstring(); }
+
+class SimTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        DeviceSpec device{kImei};
+        DriveSpec card;
+        card.letter = L'E';
+        card.label = L"Memory card";
+        card.capacity = 2000000;
+        card.free = 1500000;
+        card.media = 3;
+        card.removable = true;
+        DriveSpec rom;
+        rom.letter = L'Z';
+        rom.label = L"ROM";
+        rom.capacity = 1000000;
+        rom.free = 0;
+        rom.media = 7;
+        rom.readOnly = true;
+        device.drives = {DriveSpec(), card, rom};
+        image.AddDevice(device);
+        image.Fill(L'C', {Dir(L"Data\\Empty\\"), File(L"Data\\a.txt", "hello"),
+                          File(L"Data\\b.JPG", "\xff\xd8\xff"), Sized(L"Data\\big.bin", 300000),
+                          File(L"Data\\ro.txt", "keep", FILE_ATTRIBUTE_READONLY), File(L"top.txt", "t"),
+                          Dir(L"Other\\")});
+        image.Fill(L'Z', {File(L"sys.bin", "rom")});
+        image.Activate();
+        ASSERT_HRESULT_SUCCEEDED(CreateApplication(app.Receive()));
+        ASSERT_HRESULT_SUCCEEDED(GetControl(app.Get(), control.Receive()));
+        // A process that ran other tests before keeps its session: start afresh.
+        UniqueBstr path(image.DescriptionPath().c_str());
+        ASSERT_HRESULT_SUCCEEDED(control->LoadDescription(path.Get()));
+        ASSERT_HRESULT_SUCCEEDED(control->Reset());
+        ASSERT_HRESULT_SUCCEEDED(FindDevice(app.Get(), kImei, device_.Receive()));
+    }
+
+    void TearDown() override {
+        device_.Reset();
+        control.Reset();
+        app.Reset();
+        CoUninitialize();
+    }
+
+    template <class I>
+    ComPtr<I> Item(const std::wstring& path, REFIID iid) {
+        ComPtr<I> out;
+        EXPECT_HRESULT_SUCCEEDED(GetItem(device_.Get(), path, iid, out.ReceiveVoid())) << std::string(path.begin(), path.end());
+        return out;
+    }
+    ComPtr<ISCDeviceStorageDirectory> Directory(const std::wstring& path) {
+        return Item<ISCDeviceStorageDirectory>(path, IID_ISCDeviceStorageDirectory);
+    }
+    ComPtr<ISCDeviceStorageFile> FileAt(const std::wstring& path) {
+        return Item<ISCDeviceStorageFile>(path, IID_ISCDeviceStorageFile);
+    }
+    long Count(long kind) {
+        long n = -1;
+        EXPECT_HRESULT_SUCCEEDED(control->CallCount(kind, &n));
+        return n;
+    }
+
+    PhoneImage image;
+    ComPtr<ISCApplication> app;
+    ComPtr<IPhoneSimControl> control;
+    ComPtr<ISCDevice> device_;
+};
+
+} // namespace simtest
