@@ -1,0 +1,172 @@
+// The raw mapping, and the refusals every mapping makes: relative components,
+// paths leaving the matched entry, and paths too long for the buffers.
+#include "test_mapping_fakes.h"
+
+#include <memory>
+
+#include "mapping/FMBrowserMapping.h"
+#include "mapping/FMMassStorageMapping.h"
+#include "mapping/FMRawMapping.h"
+
+namespace {
+
+using namespace mapping_test;
+
+class MappingRaw : public MappingTest {};
+
+TEST_F(MappingRaw, RealPathBehindOneBackslash) {
+    CFMRawMapping raw(platform);
+    ASSERT_EQ(S_OK, InitMapping(raw, nullptr, nullptr));  // arguments ignored
+    EXPECT_EQ(0, platform->creations);                    // no configuration asked
+
+    const PathResult mapped = Map(raw, L"\\E:\\Images\\a.jpg");
+    EXPECT_EQ(S_OK, mapped.hr);
+    EXPECT_EQ(L"E:\\Images\\a.jpg", mapped.path);
+    EXPECT_EQ(L"\\E:\\Images\\a.jpg", UnMap(raw, L"E:\\Images\\a.jpg").path);
+    EXPECT_EQ(L"\\C:\\", UnMap(raw, L"C:\\").path);
+
+    for (const wchar_t* bad : {L"E:\\x", L""}) {
+        const PathResult r = Map(raw, bad);
+        EXPECT_EQ(kHrPathNotFound, r.hr);
+        EXPECT_FALSE(r.path);
+    }
+    EXPECT_EQ(2, log.Count(qzlog::level_error, "unrecognized path"));
+    const PathResult root = Map(raw, L"\\");
+    EXPECT_EQ(E_INVALIDARG, root.hr);
+    EXPECT_FALSE(root.path);
+
+    // Nothing configured: no mount points, mapped folders or forbidden operations.
+    StringList list;
+    EXPECT_EQ(E_NOTIMPL, raw.getMountpoints(list));
+    com::UniqueBstr folder(L"\\C:\\");
+    BSTR f = folder.Get();
+    EXPECT_EQ(S_FALSE, raw.getMappedFolders(&f, list));
+    EXPECT_EQ(0u, FolderOps(raw, L"\\C:\\"));
+    EXPECT_EQ(0u, FileOps(raw, L"\\C:\\a.txt"));
+    EXPECT_TRUE(list.empty());
+}
+
+TEST_F(MappingRaw, UninitialisedAndNullArguments) {
+    CFMRawMapping raw(platform);
+    EXPECT_FALSE(raw.IsInitialized());
+    EXPECT_EQ(E_FAIL, Map(raw, L"\\C:\\").hr);
+    EXPECT_EQ(E_FAIL, UnMap(raw, L"C:\\").hr);
+    EXPECT_EQ(2, log.Count(qzlog::level_error, "RawMapping not initialized"));
+    ASSERT_EQ(S_OK, InitMapping(raw, L"dev1", L"imei-1"));
+    EXPECT_TRUE(raw.IsInitialized());
+    com::UniqueBstr path(L"\\C:\\");
+    BSTR p = path.Get();
+    EXPECT_EQ(E_INVALIDARG, raw.MapPath(&p, nullptr));
+    EXPECT_EQ(E_INVALIDARG, raw.UnMapPath(&p, nullptr));
+}
+
+// ---- refusals of every mapping ----
+
+// One mapping, its virtual and real folder that map onto each other.
+struct Subject {
+    const char* name;
+    std::unique_ptr<CFolderMapping> mapping;
+    std::wstring virtualFolder;
+    std::wstring realFolder;
+};
+
+class MappingPathSafety : public MappingTest {
+protected:
+    void SetUp() override {
+        MappingTest::SetUp();
+        // Browser: C:\ as \Phone\, restricted, with Images as Pictures and E:\Sounds mapped without a
+        // trailing backslash. Mass storage: the card E:\ as \Card\, restricted, on drive G:, with Photos.
+        capMgr.Set(kP + L"mountpoint/@realpath", {L"C:\\"});
+        capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/@virtualpath)", {L"Phone"});
+        capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/@restricted)", {L"true"});
+        capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/subfolder/@realpath)", {L"Images"});
+        capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/subfolder[@realpath="Images"]/@virtualname)",
+                   {L"Pictures"});
+        capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/mappedfolder/@realpath)", {L"E:\\Sounds"});
+        capMgr.Set(LR"(/applications/application[@name="Ostrevin"]/device[@uid="dev1"]/massstorage/@serialnumber)",
+                   {L"77"});
+        capMgr.Set(LR"(//devices/device[@uid="dev1"]//storage/media[@name="USBDevice"]/@mountpoint)", {L"E:\\"});
+        capMgr.Set(kP + LR"(mountpoint[@realpath="E:\"]/@virtualpath)", {L"Card"});
+        capMgr.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/@restricted)", {L"true"});
+        capMgr.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/subfolder/@realpath)", {L"Photos"});
+        platform->drives = {{L"G:\\", DRIVE_REMOVABLE, 77}};
+
+        auto browser = std::make_unique<CFMBrowserMapping>(platform);
+        auto card = std::make_unique<CFMMassStorageMapping>(platform);
+        auto raw = std::make_unique<CFMRawMapping>(platform);
+        ASSERT_EQ(S_OK, InitMapping(*browser, L"dev1", L"imei-1"));
+        ASSERT_EQ(S_OK, InitMapping(*card, L"dev1", L"imei-1"));
+        ASSERT_EQ(S_OK, InitMapping(*raw, L"dev1", L"imei-1"));
+        subjects.push_back({"browser", std::move(browser), L"\\Phone\\Pictures\\", L"C:\\Images\\"});
+        subjects.push_back({"mass storage", std::move(card), L"\\Card\\Photos\\", L"G:\\Photos\\"});
+        subjects.push_back({"raw", std::move(raw), L"\\C:\\Data\\", L"C:\\Data\\"});
+    }
+
+    std::vector<Subject> subjects;
+};
+
+TEST_F(MappingPathSafety, RelativeComponentsAreRefusedBothWays) {
+    const std::vector<std::wstring> climbing = {
+        L"..\\Other\\x",   L"a\\..\\..\\x", L".\\a",      L"a\\..",       L"a/../../x",
+        L"..",             L".. \\x",       L"...\\x",    L"a\\. \\b",    L"a\\..\\b\\",
+    };
+    for (Subject& s : subjects) {
+        for (const std::wstring& tail : climbing) {
+            const PathResult mapped = Map(*s.mapping, s.virtualFolder + tail);
+            EXPECT_EQ(kHrPathNotFound, mapped.hr) << s.name << " map " << testing::PrintToString(tail);
+            EXPECT_FALSE(mapped.path) << s.name;
+            const PathResult unmapped = UnMap(*s.mapping, s.realFolder + tail);
+            EXPECT_EQ(kHrPathNotFound, unmapped.hr) << s.name << " unmap " << testing::PrintToString(tail);
+            EXPECT_FALSE(unmapped.path) << s.name;
+        }
+        // Names that merely hold dots are names.
+        for (const std::wstring& tail : {std::wstring(L"a..b\\"), std::wstring(L".hidden"), std::wstring(L"x.tar.gz")}) {
+            EXPECT_EQ(s.realFolder + tail, Map(*s.mapping, s.virtualFolder + tail).path) << s.name;
+            EXPECT_EQ(s.virtualFolder + tail, UnMap(*s.mapping, s.realFolder + tail).path) << s.name;
+        }
+        // A NUL inside would let the PC read a shorter path than the one checked.
+        EXPECT_EQ(kHrPathNotFound, Map(*s.mapping, s.virtualFolder + std::wstring(L"a\0\\..\\..", 8)).hr) << s.name;
+    }
+}
+
+TEST_F(MappingPathSafety, RestrictedFoldersCannotBeLeftThroughAConfiguredOne) {
+    // Without the refusal this would reach C:\Other and G:\Other, hidden by the restriction.
+    EXPECT_EQ(kHrPathNotFound, Map(*subjects[0].mapping, L"\\Phone\\Pictures\\..\\Other\\").hr);
+    EXPECT_EQ(kHrPathNotFound, Map(*subjects[1].mapping, L"\\Card\\Photos\\..\\Other\\").hr);
+    EXPECT_EQ(kHrPathNotFound, UnMap(*subjects[0].mapping, L"C:\\Images\\..\\Other\\a").hr);
+    EXPECT_EQ(kHrPathNotFound, UnMap(*subjects[1].mapping, L"G:\\Photos\\..\\..\\Windows\\a").hr);
+    EXPECT_GE(log.Count(qzlog::level_error, "relative path component"), 4);
+}
+
+TEST_F(MappingPathSafety, PathsLeavingTheMatchedEntryAreRefused) {
+    CFolderMapping& browser = *subjects[0].mapping;
+    // E:\Sounds is configured without a trailing backslash.
+    EXPECT_EQ(L"E:\\Sounds", Map(browser, L"\\Phone\\Sounds\\").path);
+    const PathResult sibling = Map(browser, L"\\Phone\\Sounds\\2\\secret.txt");  // not E:\Sounds2\secret.txt
+    EXPECT_EQ(kHrPathNotFound, sibling.hr);
+    EXPECT_FALSE(sibling.path);
+    EXPECT_EQ(kHrPathNotFound, UnMap(browser, L"E:\\Sounds2\\secret.txt").hr);
+    EXPECT_EQ(2, log.Count(qzlog::level_error, "path leaves its mapping entry"));
+}
+
+TEST_F(MappingPathSafety, LongPathsAreRefusedNeverCut) {
+    for (Subject& s : subjects) {
+        // 260 characters carried over after the matched part fit, 261 do not; the raw
+        // mapping carries over all of the real path.
+        const size_t carried = std::string(s.name) == "raw" ? s.realFolder.size() : 0;
+        const std::wstring tail(kMaxPathRest - carried, L'n');
+        const std::wstring virtualFits = s.virtualFolder + tail;
+        const std::wstring realFits = s.realFolder + tail;
+        EXPECT_EQ(realFits, Map(*s.mapping, virtualFits).path) << s.name;
+        EXPECT_EQ(virtualFits, UnMap(*s.mapping, realFits).path) << s.name;
+
+        const PathResult tooLong = Map(*s.mapping, virtualFits + L"x");
+        EXPECT_EQ(kHrPathTooLong, tooLong.hr) << s.name;
+        EXPECT_FALSE(tooLong.path) << s.name;
+        const PathResult tooLongBack = UnMap(*s.mapping, realFits + L"x");
+        EXPECT_EQ(kHrPathTooLong, tooLongBack.hr) << s.name;
+        EXPECT_FALSE(tooLongBack.path) << s.name;
+    }
+}
+
+} // namespace
