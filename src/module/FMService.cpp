@@ -4,11 +4,10 @@
 #include <new>
 #include <stdexcept>
 
+#include "connector/SymbianConnectorImpl.h"
 #include "module/Logging.h"
 #include "objects/FileMgmt.h"
 #include "operations/AsynchOperationExecutor.h"
-
-const IID IID_ISCDevice = {0x353d4daf, 0x6a98, 0x4ed2, {0xbe, 0x2f, 0x0b, 0x9b, 0x72, 0xa7, 0x90, 0x42}};
 
 namespace {
 
@@ -55,7 +54,11 @@ HRESULT CFMService::FinalConstruct() {
             LOG_ERROR << "Failed to initialize CAsynchOperationExecutor";
             return hr;
         }
-        // The device connector joins here once the phone layer exists.
+        m_pSymbianConnector = new (std::nothrow) SymbianConnector();
+        if (!m_pSymbianConnector) {
+            LOG_ERROR << "Failed to create SymbianConnector";
+            return E_FAIL;
+        }
     } catch (const std::exception& e) {
         LOG_ERROR << "Exception caught: " << e.what();
         return E_FAIL;
@@ -68,6 +71,7 @@ void CFMService::FinalRelease() {
     LOG_TRACE << "Enter";
     if (m_pSymbianConnector) {
         UnsetDevice();
+        delete m_pSymbianConnector;
         m_pSymbianConnector = nullptr;
         LOG_TRACE << "m_pSymbianConnector is now 0x" << m_pSymbianConnector << " for object 0x" << this;
     }
@@ -87,14 +91,14 @@ STDMETHODIMP CFMService::SetDeviceInformation(IUnknown* unk, BSTR uid) {
         return S_OK;
     }
     LOG_EVENT << "Device Manager notifying FileMgmt that device connected";
-    com::ComPtr<IUnknown> device;
+    com::ComPtr<ISCDevice> device;
     HRESULT hr = unk->QueryInterface(IID_ISCDevice, device.ReceiveVoid());
     if (FAILED(hr)) {
         LOG_ERROR << "Unable to get ISCDevice interface to device";
         return hr;
     }
     LOG_TRACE << "Exit";
-    return SetDevice(reinterpret_cast<ISCDevice*>(device.Get()), uid);
+    return SetDevice(device.Get(), uid);
 }
 
 HRESULT CFMService::SetDevice(ISCDevice* device, BSTR uid) {
@@ -105,18 +109,27 @@ HRESULT CFMService::SetDevice(ISCDevice* device, BSTR uid) {
         LOG_DEBUG << "SetDevice skipped";
         return S_OK;
     }
-    // Binding needs the device connector, which the phone layer brings.
-    if (!m_pSymbianConnector) {
+    com::UniqueBstr imei;
+    device->get_IMEI(imei.Receive());
+    LOG_INFO << "Tessal connecting to device with Imei: " << imei.c_str();
+    if (FAILED(m_pSymbianConnector->Initialize(device, m_pExecutor, uid))) {
         LOG_ERROR << "Failed to initialize SymbianConnector";
         return E_FAIL;
     }
-    return E_FAIL;
+    m_bDeviceBound = true;
+    return S_OK;
 }
 
 void CFMService::UnsetDevice() {
     DeviceMutexLock lock(m_hDeviceMutex.Get());
     LOG_DEBUG << "UnsetDevice called for object 0x" << this;
     LOG_DEBUG << "m_pSymbianConnector is 0x" << m_pSymbianConnector;
+    if (m_pSymbianConnector) {
+        HRESULT hr = m_pSymbianConnector->Uninitialize();
+        if (FAILED(hr)) {
+            LOG_DEBUG << "m_pSymbianConnector Uninitialize returned=0x" << LogHex(hr);
+        }
+    }
     m_bDeviceBound = false;
 }
 

@@ -14,9 +14,6 @@ class CAsynchOperationExecutor;
 class SymbianConnector;
 struct ISCDevice;
 
-// {353D4DAF-6A98-4ED2-BE2F-0B9B72A79042}: the phone connectivity device interface.
-extern const IID IID_ISCDevice;
-
 class CFMService : public com::ComObjectRoot<com::MultiThreadModel>,
                    public com::DispatchImpl<IKVFileMgmtService, &LIBID_KVFileMgmtLib>,
                    public com::DispatchImpl<IKVDeviceInformation, &LIBID_KVDeviceInformationLib> {

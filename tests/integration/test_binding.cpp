@@ -1,0 +1,195 @@
+// The service bound to a simulated phone through the real replacement
+// components: configured (browser), unconfigured (raw), with the memory card,
+// and the connect/disconnect notices of the Device Manager.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "PhoneSimKit.h"
+#include "com/ComObject.h"
+#include "connector/SymbianConnectorImpl.h"
+#include "mapping/FolderMapping.h"
+#include "module/FMService.h"
+#include "vnlog/LogManager.h"
+
+namespace {
+
+using com::ComPtr;
+using namespace phonesim::kit;
+
+const wchar_t kImei[] = L"490154203237518";
+
+std::wstring SamplePath(const wchar_t* name) {
+    std::wstring p = MORVANE_SAMPLES_DIR;
+    for (auto& c : p)
+        if (c == L'/') c = L'\\';
+    if (!p.empty() && p[0] == L'\\') p = L"Z:" + p;
+    return p + L"\\" + name;
+}
+
+class LogLines {
+public:
+    LogLines() {
+        qzlog::set_max_level(qzlog::level_trace);
+        qzlog::set_capture([this](const qzlog::captured_line& l) {
+            com::ScopedLock lock(m_lock);
+            m_texts.push_back(l.text);
+        });
+    }
+    ~LogLines() {
+        qzlog::clear_capture();
+        qzlog::reload_level_settings();
+    }
+    // Index of the first line ending with message at or after from; -1 if none.
+    int Find(const std::string& message, int from = 0) {
+        com::ScopedLock lock(m_lock);
+        for (int i = from; i < static_cast<int>(m_texts.size()); ++i) {
+            const std::string& t = m_texts[i];
+            if (t.size() >= message.size() && t.compare(t.size() - message.size(), message.size(), message) == 0)
+                return i;
+        }
+        return -1;
+    }
+
+private:
+    com::CriticalSection m_lock;
+    std::vector<std::string> m_texts;
+};
+
+class Binding : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        DeviceSpec phone;
+        phone.imei = kImei;
+        m_image.AddDevice(phone);
+        m_image.Fill(L'C', {Dir(L"Images\\"), Dir(L"Sounds\\"), Dir(L"Data\\Documents\\")});
+        m_image.Activate();
+        ASSERT_HRESULT_SUCCEEDED(CreateApplication(m_app.Receive()));
+        ASSERT_HRESULT_SUCCEEDED(FindDevice(m_app.Get(), kImei, m_device.Receive()));
+        ASSERT_HRESULT_SUCCEEDED(GetControl(m_app.Get(), m_control.Receive()));
+        CreateService();
+    }
+    void TearDown() override {
+        m_service.Reset();
+        m_control.Reset();
+        m_device.Reset();
+        m_app.Reset();
+        SetEnvironmentVariableW(L"MORVANE_CAPMGR_CONFIG", nullptr);
+        CoUninitialize();
+    }
+
+    void CreateService() {
+        com::ComObject<CFMService>* raw = nullptr;
+        ASSERT_HRESULT_SUCCEEDED(com::ComObject<CFMService>::CreateInstance(&raw));
+        m_service = ComPtr<IKVFileMgmtService>(raw);
+        m_object = raw;
+    }
+    void UseConfiguration(const wchar_t* sample) {
+        SetEnvironmentVariableW(L"MORVANE_CAPMGR_CONFIG", sample ? SamplePath(sample).c_str() : nullptr);
+    }
+    HRESULT Connect(const wchar_t* uid) { return BindService(m_service.Get(), m_device.Get(), uid); }
+    HRESULT Disconnect() {
+        ComPtr<IKVDeviceInformation> info;
+        HRESULT hr = m_service.As(info, IID_IKVDeviceInformation);
+        if (FAILED(hr)) return hr;
+        com::UniqueBstr uid(L"");
+        return info->SetDeviceInformation(nullptr, uid.Get());
+    }
+    SymbianConnector* Connector() { return m_object->GetSymbianConnector(); }
+
+    LogLines m_log;
+    PhoneImage m_image;
+    ComPtr<ISCApplication> m_app;
+    ComPtr<ISCDevice> m_device;
+    ComPtr<IPhoneSimControl> m_control;
+    ComPtr<IKVFileMgmtService> m_service;
+    CFMService* m_object = nullptr;
+};
+
+TEST_F(Binding, ConfiguredPhoneGetsTheBrowserMappingWithoutCard) {
+    UseConfiguration(L"browser.xml");
+    ASSERT_EQ(S_OK, Connect(L"phone-browser"));
+    EXPECT_TRUE(m_object->IsDeviceBound());
+    ASSERT_TRUE(Connector()->IsInitialized());
+    EXPECT_TRUE(Connector()->IsBrowserMappingInUse());
+    ASSERT_TRUE(Connector()->GetMapping());
+    EXPECT_FALSE(Connector()->GetMapping()->GetEntries().empty());
+    EXPECT_FALSE(Connector()->GetMassStorageMapping());  // the card is configured absent
+    EXPECT_EQ(std::wstring(kImei), std::wstring(static_cast<const wchar_t*>(Connector()->GetImei())));
+    EXPECT_GE(m_log.Find("Tessal connecting to device with Imei: 490154203237518"), 0);
+}
+
+TEST_F(Binding, UnconfiguredPhoneFallsBackToTheRawMapping) {
+    UseConfiguration(L"raw.xml");
+    ASSERT_EQ(S_OK, Connect(L"phone-raw"));
+    ASSERT_TRUE(Connector()->IsInitialized());
+    EXPECT_FALSE(Connector()->IsBrowserMappingInUse());
+    EXPECT_TRUE(Connector()->GetMapping());
+    EXPECT_FALSE(Connector()->GetMassStorageMapping());
+    EXPECT_GE(m_log.Find("Try the default raw mapping object instead."), 0);
+}
+
+TEST_F(Binding, MemoryCardOnThePcAddsTheMassStorageMapping) {
+    UseConfiguration(L"memorycard.xml");
+    ASSERT_EQ(S_OK, Connect(L"phone-card"));
+    ASSERT_TRUE(Connector()->IsBrowserMappingInUse());
+    auto card = Connector()->GetMassStorageMapping();
+    ASSERT_TRUE(card);
+    EXPECT_EQ(std::wstring(L"M:\\"), card->GetPcDrive());
+}
+
+TEST_F(Binding, ConnectNoticesFollowTheStateTable) {
+    UseConfiguration(L"browser.xml");
+    EXPECT_EQ(S_OK, Disconnect());  // never bound
+    EXPECT_FALSE(m_object->IsDeviceBound());
+
+    ASSERT_EQ(S_OK, Connect(L"phone-browser"));
+    auto mapping = Connector()->GetMapping();
+    const unsigned long generation = Connector()->BindingGeneration();
+    EXPECT_EQ(S_OK, Connect(L"phone-browser"));
+    EXPECT_GE(m_log.Find("SetDevice skipped"), 0);
+    EXPECT_EQ(mapping, Connector()->GetMapping());
+    EXPECT_EQ(generation, Connector()->BindingGeneration());
+
+    // Unbinding frees the binding's mappings for everyone but their holders,
+    // who see a new generation.
+    EXPECT_EQ(S_OK, Disconnect());
+    EXPECT_FALSE(m_object->IsDeviceBound());
+    EXPECT_FALSE(Connector()->IsInitialized());
+    EXPECT_FALSE(Connector()->GetMapping());
+    EXPECT_NE(generation, Connector()->BindingGeneration());
+    EXPECT_TRUE(mapping->IsInitialized());
+}
+
+TEST_F(Binding, FailedConnectCanBeRetried) {
+    UseConfiguration(L"browser.xml");
+    com::UniqueBstr imei(kImei);
+    ASSERT_HRESULT_SUCCEEDED(m_control->Disconnect(imei.Get()));  // gone from the device list
+    EXPECT_EQ(E_FAIL, Connect(L"phone-browser"));
+    EXPECT_FALSE(m_object->IsDeviceBound());
+    EXPECT_FALSE(Connector()->IsInitialized());
+    EXPECT_EQ(0u, Connector()->GetImei().length());
+    EXPECT_GE(m_log.Find("Failed to initialize SymbianConnector"), 0);
+
+    ASSERT_HRESULT_SUCCEEDED(m_control->Reconnect(imei.Get()));
+    EXPECT_EQ(S_OK, Connect(L"phone-browser"));
+    EXPECT_TRUE(m_object->IsDeviceBound());
+}
+
+TEST_F(Binding, ReleasingABoundServiceUnbindsThenDeletesConnectorThenExecutor) {
+    UseConfiguration(L"browser.xml");
+    ASSERT_EQ(S_OK, Connect(L"phone-browser"));
+    const int before = m_log.Find("SetDevice called for object 0x");
+    m_service.Reset();
+    const int unbind = m_log.Find("Uninitialize of SymbianConnector", before);
+    const int connector = m_log.Find("Deleting SymbianConnector", before);
+    const int executor = m_log.Find("Deleting CAsynchOperationExecutor", before);
+    ASSERT_GE(unbind, 0);
+    EXPECT_LT(unbind, connector);
+    EXPECT_LT(connector, executor);
+    EXPECT_GE(m_log.Find("Deleting Tessal CFMService object", executor), 0);
+}
+
+} // namespace
