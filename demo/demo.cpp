@@ -4,8 +4,10 @@
 #include <ole2.h>
 #include <oleauto.h>
 #include <cstdio>
+#include <string>
 
 #include "Morvane.h"
+#include "PhoneSim.h"
 
 namespace {
 
@@ -22,6 +24,77 @@ void SafeRelease(T*& p) {
         p->Release();
         p = nullptr;
     }
+}
+
+// A source-tree path as Wine sees it.
+std::wstring SourcePath(const wchar_t* relative) {
+    std::wstring p = std::wstring(MORVANE_SOURCE_DIR) + L"/" + relative;
+    for (auto& c : p)
+        if (c == L'/') c = L'\\';
+    return L"Z:" + p;
+}
+
+// The Device Manager's part: finds the simulated phone and hands it to the service.
+void BindToSimulatedPhone(IKVFileMgmtService* service) {
+    std::printf("Binding to the simulated phone\n");
+    SetEnvironmentVariableW(L"MORVANE_PHONESIM_CONFIG", SourcePath(L"components/phonesim/samples/demo-phone.xml").c_str());
+    SetEnvironmentVariableW(L"MORVANE_CAPMGR_CONFIG", SourcePath(L"components/capmgr/samples/browser.xml").c_str());
+    const CLSID scom = {0x98c34439, 0x558e, 0x4bde, {0xac, 0x27, 0x25, 0xd5, 0x3a, 0x20, 0x2e, 0x95}};
+    IUnknown* unknown = nullptr;
+    HRESULT hr = CoCreateInstance(scom, nullptr, 23, IID_IUnknown, reinterpret_cast<void**>(&unknown));
+    Report("create the phone connectivity application", hr);
+    if (!unknown) return;
+    OleRun(unknown);
+    ISCApplication* app = nullptr;
+    unknown->QueryInterface(IID_ISCApplication, reinterpret_cast<void**>(&app));
+    SafeRelease(unknown);
+    ISCDevices* devices = nullptr;
+    ISCDevice* device = nullptr;
+    if (app && SUCCEEDED(app->get_Devices(&devices))) {
+        VARIANT first;
+        VariantInit(&first);
+        first.vt = VT_I4;
+        first.lVal = 1;
+        hr = devices->get_Item(first, &device);
+        Report("first connected phone", hr);
+    }
+    if (device) {
+        BSTR imei = nullptr, model = nullptr;
+        device->get_IMEI(&imei);
+        device->get_Model(&model);
+        std::printf("  %-58s %ls (%ls)\n", "phone", imei ? imei : L"", model ? model : L"");
+        SysFreeString(imei);
+        SysFreeString(model);
+        IKVDeviceInformation* info = nullptr;
+        service->QueryInterface(IID_IKVDeviceInformation, reinterpret_cast<void**>(&info));
+        if (info) {
+            BSTR uid = SysAllocString(L"phone-browser");
+            hr = info->SetDeviceInformation(device, uid);
+            Report("SetDeviceInformation(phone): device connected", hr);
+            hr = info->SetDeviceInformation(device, uid);
+            Report("SetDeviceInformation(phone) again: already bound", hr);
+            SysFreeString(uid);
+        }
+        IKVFileMgmt* fileMgmt = nullptr;
+        if (SUCCEEDED(service->CreateFileMgmt(&fileMgmt))) {
+            IKVFMFolder* folder = nullptr;
+            BSTR path = SysAllocString(L"\\Phone\\");
+            HRESULT open = fileMgmt->CreateFMFolder(path, &folder);
+            std::printf("  %-58s 0x%08lX (bound; opening by path comes with the object model)\n",
+                        "IKVFileMgmt::CreateFMFolder(\"\\Phone\\\")", static_cast<unsigned long>(open));
+            SysFreeString(path);
+            SafeRelease(folder);
+        }
+        SafeRelease(fileMgmt);
+        if (info) {
+            hr = info->SetDeviceInformation(nullptr, nullptr);
+            Report("SetDeviceInformation(null): device disconnected", hr);
+        }
+        SafeRelease(info);
+    }
+    SafeRelease(device);
+    SafeRelease(devices);
+    SafeRelease(app);
 }
 
 } // namespace
@@ -89,6 +162,7 @@ int wmain() {
             SysFreeString(uid);
         }
         SafeRelease(deviceInfo);
+        BindToSimulatedPhone(service);
     }
     SafeRelease(service);
     CoFreeUnusedLibraries();

@@ -3,6 +3,7 @@
 // and the connect/disconnect notices of the Device Manager.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,13 +21,7 @@ using namespace phonesim::kit;
 
 const wchar_t kImei[] = L"490154203237518";
 
-std::wstring SamplePath(const wchar_t* name) {
-    std::wstring p = MORVANE_SAMPLES_DIR;
-    for (auto& c : p)
-        if (c == L'/') c = L'\\';
-    if (!p.empty() && p[0] == L'\\') p = L"Z:" + p;
-    return p + L"\\" + name;
-}
+std::wstring SamplePath(const wchar_t* name) { return WindowsPath(MORVANE_SAMPLES_DIR) + L"\\" + name; }
 
 class LogLines {
 public:
@@ -76,7 +71,7 @@ protected:
         m_control.Reset();
         m_device.Reset();
         m_app.Reset();
-        SetEnvironmentVariableW(L"MORVANE_CAPMGR_CONFIG", nullptr);
+        m_config.reset();
         CoUninitialize();
     }
 
@@ -86,9 +81,7 @@ protected:
         m_service = ComPtr<IKVFileMgmtService>(raw);
         m_object = raw;
     }
-    void UseConfiguration(const wchar_t* sample) {
-        SetEnvironmentVariableW(L"MORVANE_CAPMGR_CONFIG", sample ? SamplePath(sample).c_str() : nullptr);
-    }
+    void UseConfiguration(const wchar_t* sample) { m_config.reset(new CapabilityConfig(SamplePath(sample))); }
     HRESULT Connect(const wchar_t* uid) { return BindService(m_service.Get(), m_device.Get(), uid); }
     HRESULT Disconnect() {
         ComPtr<IKVDeviceInformation> info;
@@ -101,6 +94,7 @@ protected:
 
     LogLines m_log;
     PhoneImage m_image;
+    std::unique_ptr<CapabilityConfig> m_config;
     ComPtr<ISCApplication> m_app;
     ComPtr<ISCDevice> m_device;
     ComPtr<IPhoneSimControl> m_control;

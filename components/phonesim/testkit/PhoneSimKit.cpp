@@ -473,6 +473,26 @@ SinkConnection::~SinkConnection() {
     if (m_point && m_cookie) m_point->Unadvise(m_cookie);
 }
 
+CapabilityConfig::CapabilityConfig(const std::string& xml) : m_folder(L"capcfg") {
+    m_path = m_folder.Path() + L"\\config.xml";
+    WriteFileBytes(m_path, xml);
+    SetEnvironmentVariableW(L"MORVANE_CAPMGR_CONFIG", m_path.c_str());
+}
+
+CapabilityConfig::CapabilityConfig(const std::wstring& existingPath) : m_folder(L"capcfg"), m_path(existingPath) {
+    SetEnvironmentVariableW(L"MORVANE_CAPMGR_CONFIG", m_path.c_str());
+}
+
+CapabilityConfig::~CapabilityConfig() { SetEnvironmentVariableW(L"MORVANE_CAPMGR_CONFIG", nullptr); }
+
+std::wstring WindowsPath(const std::wstring& unixPath) {
+    std::wstring p = unixPath;
+    for (auto& c : p)
+        if (c == L'/') c = L'\\';
+    if (!p.empty() && p[0] == L'\\') p = L"Z:" + p;
+    return p;
+}
+
 HRESULT BindService(IUnknown* service, ISCDevice* device, const wchar_t* uid) {
     if (!service || !device) return E_POINTER;
     com::ComPtr<IKVDeviceInformation> information;

@@ -203,6 +203,27 @@ private:
     HRESULT m_hr = E_FAIL;
 };
 
+// The device configuration the Capability Manager replacement answers from,
+// made this process's MORVANE_CAPMGR_CONFIG while the object lives.
+class CapabilityConfig {
+public:
+    // Writes the document into a unique folder.
+    explicit CapabilityConfig(const std::string& xml);
+    // Uses an existing document or folder, e.g. a sample.
+    explicit CapabilityConfig(const std::wstring& existingPath);
+    ~CapabilityConfig();
+    CapabilityConfig(const CapabilityConfig&) = delete;
+    CapabilityConfig& operator=(const CapabilityConfig&) = delete;
+    const std::wstring& Path() const { return m_path; }
+
+private:
+    TempFolder m_folder;
+    std::wstring m_path;
+};
+
+// A Unix path of the build (a test's compile-time constant) as Wine sees it.
+std::wstring WindowsPath(const std::wstring& unixPath);
+
 // Binds a Morvane service (IKVDeviceInformation) to a simulated device, as the
 // Device Manager does.
 HRESULT BindService(IUnknown* service, ISCDevice* device, const wchar_t* uid);
