@@ -26,12 +26,16 @@ bool SameText(const _bstr_t& a, const _bstr_t& b) {
 } // namespace
 
 SymbianConnector::SymbianConnector()
-    : m_bInitialized(false), m_bBrowserMappingInUse(false), m_pExecutor(nullptr) {
+    : m_bInitialized(false),
+      m_bBrowserMappingInUse(false),
+      m_pExecutor(nullptr),
+      m_generation(std::make_shared<std::atomic<unsigned long>>(0)) {
     LOG_TRACE << "Creating SymbianConnector";
 }
 
 SymbianConnector::~SymbianConnector() {
     LOG_TRACE << "Deleting SymbianConnector";
+    ++*m_generation;
     m_pMapping.reset();
     m_pMassStorageMapping.reset();
 }
@@ -86,7 +90,7 @@ HRESULT SymbianConnector::Initialize(ISCDevice* pISCDevice, CAsynchOperationExec
     }
     if (FAILED(GetMapping(uid))) return E_FAIL;
     m_bInitialized = true;
-    ++m_generation;
+    ++*m_generation;
     LOG_TRACE << "Exit";
     return S_OK;
 }
@@ -167,7 +171,7 @@ HRESULT SymbianConnector::Uninitialize() {
     m_pExecutor = nullptr;
     // Storage objects of this binding may still hold the mappings; they see
     // the new generation and stop using them.
-    ++m_generation;
+    ++*m_generation;
     m_pMapping.reset();
     m_pMassStorageMapping.reset();
     m_bBrowserMappingInUse = false;

@@ -18,6 +18,22 @@ class CFolderMapping;
 // {98C34439-558E-4BDE-AC27-25D53A202E95}
 extern const CLSID CLSID_SCOMApplication;
 
+// What a storage object keeps of the binding it was made under. The counter
+// is shared with the connector and moves on at every Initialize, Uninitialize
+// and at the connector's destruction, so Valid() tells, without touching the
+// connector, whether the connector and its mappings may still be used.
+class BindingGuard {
+public:
+    BindingGuard() = default;
+    BindingGuard(std::shared_ptr<const std::atomic<unsigned long>> counter, unsigned long generation)
+        : m_counter(std::move(counter)), m_generation(generation) {}
+    bool Valid() const { return m_counter && m_counter->load() == m_generation; }
+
+private:
+    std::shared_ptr<const std::atomic<unsigned long>> m_counter;
+    unsigned long m_generation = 0;
+};
+
 class SymbianConnector : public DeviceConnector {
 public:
     SymbianConnector();
@@ -37,13 +53,14 @@ public:
     const _bstr_t& GetImei() const { return m_bstrImei; }
 
     // Mapping ownership: the connector and every storage object made under a
-    // binding share the binding's mappings, so an object that outlives
-    // Uninitialize never reaches freed mappings. Such an object compares the
-    // generation it was made under with BindingGeneration() and fails with
-    // E_FAIL once they differ.
+    // binding share the binding's mappings (std::shared_ptr), so an object that
+    // outlives Uninitialize never reaches freed mappings. Such an object keeps
+    // the BindingGuard of its binding and fails with E_FAIL once it is no
+    // longer Valid(), before it touches the connector or a mapping.
     std::shared_ptr<CFolderMapping> GetMapping() const { return m_pMapping; }
     std::shared_ptr<CFolderMapping> GetMassStorageMapping() const { return m_pMassStorageMapping; }
-    unsigned long BindingGeneration() const { return m_generation.load(); }
+    unsigned long BindingGeneration() const { return m_generation->load(); }
+    BindingGuard CurrentBinding() const { return BindingGuard(m_generation, m_generation->load()); }
 
 protected:
     // Seams for tests; the defaults create the real objects.
@@ -65,5 +82,5 @@ private:
     std::shared_ptr<CFolderMapping> m_pMapping;
     std::shared_ptr<CFolderMapping> m_pMassStorageMapping;
     CAsynchOperationExecutor* m_pExecutor;
-    std::atomic<unsigned long> m_generation{0};
+    std::shared_ptr<std::atomic<unsigned long>> m_generation;
 };

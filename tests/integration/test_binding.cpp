@@ -142,7 +142,10 @@ TEST_F(Binding, ConnectNoticesFollowTheStateTable) {
     ASSERT_EQ(S_OK, Connect(L"phone-browser"));
     auto mapping = Connector()->GetMapping();
     const unsigned long generation = Connector()->BindingGeneration();
+    const BindingGuard guard = Connector()->CurrentBinding();
+    EXPECT_TRUE(guard.Valid());
     EXPECT_EQ(S_OK, Connect(L"phone-browser"));
+    EXPECT_TRUE(guard.Valid());
     EXPECT_GE(m_log.Find("SetDevice skipped"), 0);
     EXPECT_EQ(mapping, Connector()->GetMapping());
     EXPECT_EQ(generation, Connector()->BindingGeneration());
@@ -154,7 +157,11 @@ TEST_F(Binding, ConnectNoticesFollowTheStateTable) {
     EXPECT_FALSE(Connector()->IsInitialized());
     EXPECT_FALSE(Connector()->GetMapping());
     EXPECT_NE(generation, Connector()->BindingGeneration());
+    EXPECT_FALSE(guard.Valid());
     EXPECT_TRUE(mapping->IsInitialized());
+    // Binding again does not revive what was made under the old binding.
+    ASSERT_EQ(S_OK, Connect(L"phone-browser"));
+    EXPECT_FALSE(guard.Valid());
 }
 
 TEST_F(Binding, FailedConnectCanBeRetried) {
