@@ -44,6 +44,16 @@ public:
     HRESULT Initialize(ISCDevice* pISCDevice, CAsynchOperationExecutor* pCAsynchOperationExecutor, BSTR uid);
     HRESULT Uninitialize();
 
+    // Path resolution.
+    HRESULT getMountPoints(std::list<CMountPoint*>& mountPoints) override;
+    HRESULT getCFolder(BSTR& path, CFolder** folder) override;
+    HRESULT getCFile(BSTR& path, CFile** file) override;
+    HRESULT getKVFMFolder(BSTR& path, IKVFMFolder** folder) override;
+    HRESULT getKVFMFile(BSTR& path, IKVFMFile** file) override;
+    HRESULT getKVFMObjects(BSTR& path, std::list<IKVFMObject*>& objects) override;
+    HRESULT getKVFMFolders(BSTR& path, std::list<IKVFMFolder*>& folders) override;
+    HRESULT getKVFMFiles(BSTR& path, std::list<IKVFMFile*>& files) override;
+
     HRESULT GetISCApplication(IUnknown** out);
     HRESULT GetISCDevice(ISCDevice** out);
 
