@@ -11,6 +11,8 @@ HRESULT TypeInfoHolder::Get(ITypeInfo** out) {
     if (!m_typeInfo) {
         ComPtr<ITypeLib> lib;
         HRESULT hr = LoadRegTypeLib(*m_libid, m_major, m_minor, LOCALE_NEUTRAL, lib.Receive());
+        // Our own library is registered under US English.
+        if (FAILED(hr)) hr = LoadRegTypeLib(*m_libid, m_major, m_minor, 0x409, lib.Receive());
         if (FAILED(hr)) {
             // Not registered: the module's own embedded library may hold it.
             std::wstring path = Module().ModulePath();
