@@ -6,7 +6,9 @@
 #include <comdef.h>
 
 #include <atomic>
+#include <list>
 #include <memory>
+#include <string>
 
 #include "com/ComUtil.h"
 #include "connector/DeviceConnector.h"
@@ -83,6 +85,9 @@ private:
     HRESULT GetDevice(ISCDevice* pISCDevice);
     HRESULT GetMapping(BSTR uid);
     HRESULT findDevice(ISCDevice* pISCDevice);
+    // Where a virtual path lives: on the memory card (its PC path) and/or on the phone.
+    bool findOnCard(BSTR& path, bool folder, std::wstring& pcPath);
+    bool mapOnPhone(BSTR& path, com::UniqueBstr& devicePath);
 
     com::ComPtr<ISCApplication> m_pApplication;
     com::ComPtr<ISCDevice> m_pDevice;

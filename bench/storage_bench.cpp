@@ -1,0 +1,125 @@
+// Phone storage through Morvane against the simulated phone itself: listing a
+// large folder, and copying a large file to the PC. Ratios only.
+#include "BenchHarness.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <list>
+#include <string>
+
+#include "PhoneSimKit.h"
+#include "com/ComObject.h"
+#include "connector/StorageObject.h"
+#include "connector/SymbianConnectorImpl.h"
+#include "module/FMService.h"
+
+using namespace phonesim::kit;
+
+namespace {
+
+const wchar_t kImei[] = L"353918050000001";
+constexpr int kFiles = 10000;
+constexpr int64_t kBigFile = 256ll << 20;
+
+// Lists a phone folder through SCOM alone, as the simulator serves it.
+void ScomListing(ISCDevice* device) {
+    com::ComPtr<ISCDeviceStorageDirectory> dir;
+    GetItem(device, L"C:\\Images\\", IID_ISCDeviceStorageDirectory, dir.ReceiveVoid());
+    com::ComPtr<ISCFiles> files;
+    dir->get_Files(files.Receive());
+    long count = 0;
+    files->get_Count(&count);
+    long total = 0;
+    for (long i = 1; i <= count; ++i) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_I4;
+        v.lVal = i;
+        com::ComPtr<ISCDeviceStorageFile> file;
+        files->get_Item(v, file.Receive());
+        com::UniqueBstr path;
+        file->get_Path(path.Receive());
+        total += static_cast<long>(path.Length());
+    }
+    bench::keep(total);
+}
+
+void MorvaneListing(SymbianConnector* connector) {
+    com::UniqueBstr path(L"\\Phone\\Pictures\\");
+    BSTR b = path.Get();
+    CFolder* folder = nullptr;
+    if (FAILED(connector->getCFolder(b, &folder))) return;
+    std::list<CFile*> files;
+    folder->GetCFiles(files);
+    long total = static_cast<long>(files.size());
+    for (CFile* f : files) delete f;
+    delete folder;
+    bench::keep(total);
+}
+
+void MorvaneCopy(SymbianConnector* connector, CAsynchOperationExecutor* executor, const std::wstring& target) {
+    com::UniqueBstr path(L"\\Phone\\Sounds\\big.bin");
+    BSTR b = path.Get();
+    CFile* file = nullptr;
+    if (FAILED(connector->getCFile(b, &file))) return;
+    CCopyFileWaitObject* wait = nullptr;
+    if (SUCCEEDED(file->CopyFileToPC(executor, _bstr_t(target.c_str()), &wait, nullptr, nullptr)) && wait) {
+        while (!wait->IsSignalled()) Sleep(1);
+        bench::keep(wait->GetResult());
+        delete wait;
+    }
+    delete file;
+    DeleteFileW(target.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int repetitions = argc > 1 ? std::atoi(argv[1]) : 3;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        PhoneImage image;
+        DeviceSpec phone;
+        phone.imei = kImei;
+        phone.drives[0].capacity = 1ull << 30;
+        image.AddDevice(phone);
+        image.Fill(L'C', {Dir(L"Images\\"), Dir(L"Sounds\\"), Sized(L"Sounds\\big.bin", kBigFile)});
+        const std::wstring images = image.PcPath(L"C:\\Images\\");
+        for (int i = 0; i < kFiles; ++i)
+            WriteFileBytes(images + L"\\f" + std::to_wstring(i) + L".txt", "x");
+        image.Activate();
+        CapabilityConfig config(WindowsPath(MORVANE_SAMPLES_DIR) + L"\\browser.xml");
+
+        com::ComPtr<ISCApplication> app;
+        com::ComPtr<ISCDevice> device;
+        CreateApplication(app.Receive());
+        FindDevice(app.Get(), kImei, device.Receive());
+        com::ComObject<CFMService>* raw = nullptr;
+        if (FAILED(com::ComObject<CFMService>::CreateInstance(&raw))) return 1;
+        com::ComPtr<IKVFileMgmtService> service(raw);
+        if (BindService(service.Get(), device.Get(), L"phone-browser") != S_OK) {
+            std::cerr << "bench: cannot bind the simulated phone\n";
+            return 1;
+        }
+        SymbianConnector* connector = raw->GetSymbianConnector();
+        CAsynchOperationExecutor executor;
+        executor.Initialize();
+        const std::wstring source = image.PcPath(L"C:\\Sounds\\big.bin");
+        const std::wstring target = image.PcFolder() + L"\\big-copy.bin";
+
+        bench::Harness harness(repetitions);
+        harness.add({"list 10000 phone files: getCFolder+GetCFiles vs SCOM enumeration", 1,
+                     [&](long) { ScomListing(device.Get()); }, [&](long) { MorvaneListing(connector); }});
+        harness.add({"256 MB phone->PC: CopyFileToPC+wait vs CopyFileW (time ratio)", 1,
+                     [&](long) {
+                         CopyFileW(source.c_str(), target.c_str(), FALSE);
+                         DeleteFileW(target.c_str());
+                     },
+                     [&](long) { MorvaneCopy(connector, &executor, target); }});
+        harness.run(std::cout);
+    }
+    CoUninitialize();
+    return 0;
+}

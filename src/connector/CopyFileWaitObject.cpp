@@ -1,0 +1,351 @@
+#include "connector/CopyFileWaitObject.h"
+
+#include <ocidl.h>
+
+#include "connector/Scom.h"
+#include "connector/SymbianConnectorImpl.h"
+#include "module/Logging.h"
+#include "module/Utilities.h"
+#include "operations/Callbacks.h"
+
+namespace {
+
+// The arguments of one event call, by declaration position (DISPPARAMS holds
+// them last first). In arguments may come by value or by reference; out
+// arguments must be references of the declared type.
+class EventArgs {
+public:
+    explicit EventArgs(DISPPARAMS* params) : m_params(params) {}
+
+    UINT Count() const { return m_params ? m_params->cArgs : 0; }
+    UINT Slot(UINT position) const { return m_params->cArgs - 1 - position; }
+
+    bool Long(UINT position, long* out) const { return Convert(position, VT_I4, [&](const VARIANT& v) { *out = v.lVal; }); }
+    bool Bool(UINT position, VARIANT_BOOL* out) const {
+        return Convert(position, VT_BOOL, [&](const VARIANT& v) { *out = v.boolVal; });
+    }
+    bool String(UINT position, BSTR* out) const {
+        const VARIANT* v = Value(position);
+        if (v->vt == VT_BSTR) *out = v->bstrVal;
+        else if (v->vt == (VT_BYREF | VT_BSTR) && v->pbstrVal) *out = *v->pbstrVal;
+        else if (v->vt == VT_EMPTY || v->vt == VT_NULL) *out = nullptr;
+        else return false;
+        return true;
+    }
+    bool BoolOut(UINT position, VARIANT_BOOL** out) const {
+        const VARIANT& v = m_params->rgvarg[Slot(position)];
+        if (v.vt == (VT_BYREF | VT_BOOL) && v.pboolVal) *out = v.pboolVal;
+        else if (v.vt == (VT_BYREF | VT_VARIANT) && v.pvarVal && v.pvarVal->vt == VT_BOOL) *out = &v.pvarVal->boolVal;
+        else return false;
+        return true;
+    }
+    bool LongOut(UINT position, long** out) const {
+        const VARIANT& v = m_params->rgvarg[Slot(position)];
+        if (v.vt == (VT_BYREF | VT_I4) && v.plVal) *out = reinterpret_cast<long*>(v.plVal);
+        else if (v.vt == (VT_BYREF | VT_VARIANT) && v.pvarVal && v.pvarVal->vt == VT_I4)
+            *out = reinterpret_cast<long*>(&v.pvarVal->lVal);
+        else return false;
+        return true;
+    }
+
+private:
+    // A VARIANT held by reference in a VARIANT is looked through.
+    const VARIANT* Value(UINT position) const {
+        const VARIANT* v = &m_params->rgvarg[Slot(position)];
+        if (v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal) v = v->pvarVal;
+        return v;
+    }
+    template <class Take>
+    bool Convert(UINT position, VARTYPE type, Take take) const {
+        com::UniqueVariant converted;
+        if (FAILED(VariantChangeType(converted.Get(), const_cast<VARIANT*>(Value(position)), 0, type))) return false;
+        take(*converted.Get());
+        return true;
+    }
+
+    DISPPARAMS* m_params;
+};
+
+const char* ErrorTypeText(long errorType) {
+    switch (errorType) {
+    case 1: return "   Unexpected Error.";
+    case 2: return "   Invalid PC Archive Path.";
+    case 3: return "   Backup Service Open Fail.";
+    case 4: return "   Close Device Apps Fail.";
+    case 5: return "   Backup Version Check Fail.";
+    case 6: return "   Analyse Differences Fail.";
+    case 7: return "   Device Disconnected.";
+    case 8: return "   Path Not Found.";
+    case 9: return "   File Already Exists.";
+    case 10: return "   Disk Full.";
+    case 11: return "   Rebooting Phone Not Found.";
+    default: return nullptr;
+    }
+}
+
+} // namespace
+
+CCopyFileWaitObjectImpl::CCopyFileWaitObjectImpl(CAsynchOperationExecutor* executor, SymbianConnector* connector,
+                                                 CReplaceCallbackFunctionBase* replace,
+                                                 CProgressCallbackFunctionBase* progress)
+    : CCopyFileWaitObject(executor), m_pReplaceCallback(replace), m_pProgressCallback(progress) {
+    // The event exists before the sink is advised: events of other copies may
+    // reach the sink as soon as it is, and wait on it.
+    m_hRequestIdEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!m_hRequestIdEvent) {
+        LOG_ERROR << "Unable to create the request id event, error " << GetLastError();
+        throw "Unable to create the request id event";
+    }
+
+    HRESULT hr = connector ? connector->GetISCApplication(m_pApplication.Receive()) : E_POINTER;
+    com::ComPtr<IConnectionPointContainer> container;
+    if (SUCCEEDED(hr)) hr = m_pApplication.As(container, IID_IConnectionPointContainer);
+    if (SUCCEEDED(hr)) hr = container->FindConnectionPoint(DIID_ISCEvents, m_pConnectionPoint.Receive());
+    DWORD cookie = kNotAdvised;
+    if (SUCCEEDED(hr)) hr = m_pConnectionPoint ? m_pConnectionPoint->Advise(static_cast<IDispatch*>(this), &cookie)
+                                               : E_POINTER;
+    if (FAILED(hr)) {
+        LOG_DEBUG << "Failed to advise on SCOM Application interface.";
+        throw "Unable to advise to ISCEvents";
+    }
+    m_dwCookie = cookie;
+}
+
+CCopyFileWaitObjectImpl::~CCopyFileWaitObjectImpl() {
+    // Handlers still waiting for a request id give up; new calls return at once.
+    m_bClosing.store(true);
+    if (m_hRequestIdEvent) SetEvent(m_hRequestIdEvent.Get());
+    // The connection point hands each event call its own reference to the
+    // sink: once the count is back to zero no call is running in this object.
+    if (unadvise()) {
+        while (m_refs.load() != 0) Sleep(1);
+    }
+}
+
+bool CCopyFileWaitObjectImpl::unadvise() {
+    if (m_dwCookie == kNotAdvised) return true;
+    HRESULT hr = m_pConnectionPoint ? m_pConnectionPoint->Unadvise(m_dwCookie) : E_POINTER;
+    m_dwCookie = kNotAdvised;
+    if (FAILED(hr)) {
+        LOG_DEBUG << "Unable to unadvise from ISCEvents: hr=" << hr;
+        return false;
+    }
+    return true;
+}
+
+void CCopyFileWaitObjectImpl::Reset() {
+    m_lRequestId.store(-1);
+    CCopyFileWaitObject::Reset();
+}
+
+LONG CCopyFileWaitObjectImpl::GetResult() { return m_lResult.load(); }
+
+void CCopyFileWaitObjectImpl::SetRequestId(LONG requestId) {
+    Reset();
+    m_lRequestId.store(requestId);
+    if (!SetEvent(m_hRequestIdEvent.Get())) {
+        LOG_DEBUG << "Failed to signal that request ID is set, dError=" << GetLastError();
+    }
+}
+
+bool CCopyFileWaitObjectImpl::WaitforRequestId() {
+    HANDLE event = m_hRequestIdEvent.Get();
+    DWORD wait = WAIT_FAILED;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        // Messages that come during the wait are dispatched too.
+        wait = MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLINPUT);
+        if (wait != WAIT_OBJECT_0 + 1) break;
+    }
+    if (wait == WAIT_OBJECT_0) {
+        // Auto-reset: pass the wake on to any other event thread waiting here.
+        SetEvent(event);
+        if (!m_bClosing.load()) {
+            LOG_DEBUG << "Request ID set, event received";
+            return true;
+        }
+    }
+    LOG_ERROR << "Wait for Request ID failed.";
+    return false;
+}
+
+void CCopyFileWaitObjectImpl::OnDeviceCopyStorageFileProgress(long requestId, BSTR fileName, long percentComplete,
+                                                              VARIANT_BOOL* cancel) {
+    LOG_TRACE << "Enter";
+    if (m_lRequestId.load() == -1 && !WaitforRequestId()) return;
+    if (requestId == m_lRequestId.load()) {
+        LOG_DEBUG << "aPercentComplete: " << percentComplete;
+        short cancelled = 0;
+        if (m_pProgressCallback) {
+            try {
+                m_pProgressCallback->Invoke(fileName ? fileName : L"", static_cast<short>(percentComplete),
+                                            &cancelled);
+            } catch (...) {
+                LOG_ERROR << "Unhandled exception caught";
+            }
+        }
+        if (cancelled) {
+            LOG_DEBUG << "Cancel has been pressed";
+            *cancel = VARIANT_TRUE;
+        } else {
+            *cancel = VARIANT_FALSE;
+        }
+    }
+    LOG_TRACE << "Exit";
+}
+
+void CCopyFileWaitObjectImpl::OnDeviceCopyStorageFileError(long requestId, long errorType, long errorCode,
+                                                           VARIANT_BOOL canContinue, VARIANT_BOOL* goOn) {
+    LOG_TRACE << "Enter";
+    if (m_lRequestId.load() == -1 && !WaitforRequestId()) return;
+    if (requestId == m_lRequestId.load()) {
+        LOG_DEBUG << "errorCode: " << errorCode;
+        if (canContinue) {
+            LOG_DEBUG << "CanContinue is true, so operation will continue";
+        } else {
+            LOG_DEBUG << "Error description: ";
+            if (const char* text = ErrorTypeText(errorType)) {
+                LOG_DEBUG << text;
+            } else {
+                LOG_WARNING << "   Unknown Error";
+            }
+            LOG_DEBUG << "Operation will be terminated";
+        }
+        *goOn = canContinue;
+    }
+    LOG_TRACE << "Exit";
+}
+
+// The client is never asked: the phone is always told to overwrite.
+void CCopyFileWaitObjectImpl::OnDeviceCopyStorageFileExistingFileFound(long requestId, BSTR fileName, long* action,
+                                                                       VARIANT_BOOL* cancel) {
+    LOG_TRACE << "Enter";
+    if (m_lRequestId.load() == -1 && !WaitforRequestId()) return;
+    if (requestId == m_lRequestId.load()) {
+        LOG_DEBUG << "Filename: " << (fileName ? fileName : L"");
+        *cancel = VARIANT_FALSE;
+        LOG_DEBUG << "File will be replaced!!!.";
+        *action = 2;
+        *cancel = VARIANT_FALSE;
+    }
+    LOG_TRACE << "Exit";
+}
+
+void CCopyFileWaitObjectImpl::OnDeviceCopyStorageFileComplete(long requestId, long result) {
+    LOG_TRACE << "Enter";
+    if (m_lRequestId.load() == -1 && !WaitforRequestId()) return;
+    if (requestId == m_lRequestId.load()) {
+        m_lResult.store(result == 0 ? 0 : static_cast<LONG>(kvFmResultFromHresult(result)));
+        Signal();
+    }
+    LOG_TRACE << "Exit";
+}
+
+STDMETHODIMP CCopyFileWaitObjectImpl::QueryInterface(REFIID iid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_ISCEvents) {
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) CCopyFileWaitObjectImpl::AddRef() { return ++m_refs; }
+
+// Never deletes: the owner does. Nothing of the object is touched after the
+// count drops, so the destructor may proceed as soon as it reads zero.
+STDMETHODIMP_(ULONG) CCopyFileWaitObjectImpl::Release() { return --m_refs; }
+
+STDMETHODIMP CCopyFileWaitObjectImpl::GetTypeInfoCount(UINT* count) {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
+
+STDMETHODIMP CCopyFileWaitObjectImpl::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCopyFileWaitObjectImpl::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCopyFileWaitObjectImpl::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
+                                             EXCEPINFO*, UINT* argErr) {
+    if (result) VariantInit(result);
+    if (m_bClosing.load()) return S_OK;
+    UINT expected = 0;
+    switch (id) {
+    case kProgressId: expected = 5; break;
+    case kErrorId: expected = 5; break;
+    case kExistingFileId: expected = 10; break;
+    case kCompleteId: expected = 2; break;
+    default: return DISP_E_MEMBERNOTFOUND;
+    }
+    if (!params) return E_INVALIDARG;
+    if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+    EventArgs args(params);
+    if (args.Count() != expected) return DISP_E_BADPARAMCOUNT;
+
+    UINT bad = 0;
+    bool ok = true;
+    auto check = [&](bool read, UINT position) {
+        if (ok && !read) {
+            ok = false;
+            bad = args.Slot(position);
+        }
+    };
+    long requestId = 0;
+    check(args.Long(0, &requestId), 0);
+    switch (id) {
+    case kProgressId: {
+        BSTR fileName = nullptr;
+        long percent = 0;
+        VARIANT_BOOL* cancel = nullptr;
+        check(args.String(1, &fileName), 1);
+        check(args.Long(3, &percent), 3);
+        check(args.BoolOut(4, &cancel), 4);
+        if (ok) OnDeviceCopyStorageFileProgress(requestId, fileName, percent, cancel);
+        break;
+    }
+    case kErrorId: {
+        long errorType = 0, errorCode = 0;
+        VARIANT_BOOL canContinue = VARIANT_FALSE;
+        VARIANT_BOOL* goOn = nullptr;
+        check(args.Long(1, &errorType), 1);
+        check(args.Long(2, &errorCode), 2);
+        check(args.Bool(3, &canContinue), 3);
+        check(args.BoolOut(4, &goOn), 4);
+        if (ok) OnDeviceCopyStorageFileError(requestId, errorType, errorCode, canContinue, goOn);
+        break;
+    }
+    case kExistingFileId: {
+        BSTR fileName = nullptr;
+        long* action = nullptr;
+        VARIANT_BOOL* cancel = nullptr;
+        check(args.String(1, &fileName), 1);
+        check(args.LongOut(8, &action), 8);
+        check(args.BoolOut(9, &cancel), 9);
+        if (ok) OnDeviceCopyStorageFileExistingFileFound(requestId, fileName, action, cancel);
+        break;
+    }
+    case kCompleteId: {
+        long hr = 0;
+        check(args.Long(1, &hr), 1);
+        if (ok) OnDeviceCopyStorageFileComplete(requestId, hr);
+        break;
+    }
+    }
+    if (!ok) {
+        if (argErr) *argErr = bad;
+        return DISP_E_TYPEMISMATCH;
+    }
+    return S_OK;
+}

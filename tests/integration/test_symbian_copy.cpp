@@ -1,0 +1,385 @@
+// Phone-side copies and the copy wait object: both directions through the
+// simulated phone, waited for on the executor thread as operations wait;
+// early events, cancel, error and completion events; and event calls made
+// straight into the sink (request-id filtering, answers, argument decoding).
+#include "test_symbian_fixture.h"
+
+#include <atomic>
+
+#include "KVFileMgmt.h"
+#include "connector/CopyFileWaitObject.h"
+#include "operations/Callbacks.h"
+
+namespace {
+
+using namespace symtest;
+
+const HRESULT kNotReady = static_cast<HRESULT>(0x80070015);
+
+class RecordingProgress : public CProgressCallbackFunctionBase {
+public:
+    HRESULT Invoke(const wchar_t* path, short percent, short* cancel) override {
+        com::ScopedLock lock(m_lock);
+        m_calls.push_back({path ? path : L"<null>", percent});
+        if (cancelAt >= 0 && percent >= cancelAt) *cancel = 1;
+        return S_OK;
+    }
+    std::vector<std::pair<std::wstring, short>> Calls() {
+        com::ScopedLock lock(m_lock);
+        return m_calls;
+    }
+    std::atomic<short> cancelAt{-1};
+
+private:
+    com::CriticalSection m_lock;
+    std::vector<std::pair<std::wstring, short>> m_calls;
+};
+
+class CountingReplace : public CReplaceCallbackFunctionBase {
+public:
+    HRESULT Invoke(const wchar_t*, DATE, ULONG, DATE, ULONG, long* answer) override {
+        ++calls;
+        *answer = 3;
+        return S_OK;
+    }
+    std::atomic<int> calls{0};
+};
+
+// An operation that waits for one wait object on the executor thread.
+class WaitOperation final : public IAsynchOperation {
+public:
+    explicit WaitOperation(CWaitObject* wait) : m_wait(wait) {}
+    ~WaitOperation() { CloseHandle(released); }
+    STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG left = --m_refs;
+        if (left == 0) SetEvent(released);
+        return left;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Execute() override {
+        // A signal that came before this ran was taken by the idle loop: look first.
+        while (!m_wait->IsSignalled()) {
+            if (!CAsynchOperationExecutor::WaitForMultipleObjects({m_wait}) && CAsynchOperationExecutor::StopRequested())
+                break;
+        }
+        signalled = m_wait->IsSignalled();
+        return S_OK;
+    }
+    HANDLE released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    bool signalled = false;
+
+private:
+    CWaitObject* m_wait;
+    std::atomic<LONG> m_refs{1};
+};
+
+class SymbianCopy : public PhoneTest {
+protected:
+    void SetUp() override {
+        PhoneTest::SetUp();
+        DeviceSpec phone;
+        phone.imei = kImei;
+        DriveSpec card;
+        card.letter = L'E';
+        phone.drives.push_back(card);
+        m_image.AddDevice(phone);
+        m_image.Fill(L'C', {Sized(L"Data\\photo.bin", 300000), File(L"Data\\existing.txt", "old content")});
+        Bind(SamplePath(L"raw.xml"), L"phone-raw");
+        m_photo = MakeFile(L"\\C:\\Data\\photo.bin", L"C:\\Data\\photo.bin");
+        m_data = MakeFolder(L"\\C:\\Data\\", L"C:\\Data\\");
+        m_card = MakeMountPoint(L"\\E:\\", L'E');
+    }
+    void TearDown() override {
+        m_photo.reset();  // they hold the phone's objects
+        m_data.reset();
+        m_card.reset();
+        PhoneTest::TearDown();
+    }
+
+    // Starts a copy; a wait object only when it started.
+    std::unique_ptr<CCopyFileWaitObject> ToPc(const std::wstring& target, HRESULT expected = S_OK) {
+        CCopyFileWaitObject* wait = reinterpret_cast<CCopyFileWaitObject*>(1);
+        EXPECT_EQ(expected, m_photo->CopyFileToPC(Executor(), _bstr_t(target.c_str()), &wait, &m_progress, &m_replace));
+        return Received(wait, expected);
+    }
+    std::unique_ptr<CCopyFileWaitObject> FromPc(CFolder& folder, const std::wstring& source, HRESULT expected = S_OK) {
+        CCopyFileWaitObject* wait = reinterpret_cast<CCopyFileWaitObject*>(1);
+        EXPECT_EQ(expected, folder.CopyFileFromPC(Executor(), _bstr_t(source.c_str()), &wait, &m_progress, &m_replace));
+        return Received(wait, expected);
+    }
+    static std::unique_ptr<CCopyFileWaitObject> Received(CCopyFileWaitObject* wait, HRESULT expected) {
+        if (SUCCEEDED(expected)) return std::unique_ptr<CCopyFileWaitObject>(wait);
+        EXPECT_EQ(nullptr, wait);
+        return nullptr;
+    }
+    // Waits on the executor thread as an operation does; the copy's result.
+    LONG Finish(CCopyFileWaitObject* wait) {
+        if (!wait) return -1;
+        auto* op = new WaitOperation(wait);
+        EXPECT_TRUE(PostThreadMessageW(Executor()->GetThreadId(), CAsynchOperationExecutor::kRunOperationMessage, 0,
+                                       reinterpret_cast<LPARAM>(static_cast<IAsynchOperation*>(op))));
+        if (WaitForSingleObject(op->released, kHangMs) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "the wait did not end";
+            return -1;  // the operation is left to the thread
+        }
+        EXPECT_TRUE(op->signalled);
+        delete op;
+        return wait->GetResult();
+    }
+
+    RecordingProgress m_progress;
+    CountingReplace m_replace;
+    std::unique_ptr<CSymbianFile> m_photo;
+    std::unique_ptr<CSymbianFolder> m_data;
+    std::unique_ptr<CSymbianMountPoint> m_card;
+};
+
+TEST_F(SymbianCopy, CopiesInBothDirectionsCompleteThroughTheExecutor) {
+    const std::wstring target = m_image.PcFolder() + L"\\photo.bin";
+    EXPECT_EQ(0, Finish(ToPc(target).get()));
+    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(target));
+    auto calls = m_progress.Calls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(0, calls.front().second);
+    EXPECT_EQ(100, calls.back().second);
+    EXPECT_FALSE(calls.front().first.empty());
+
+    const std::wstring source = m_image.WritePcFile(L"upload.txt", "uploaded");
+    EXPECT_EQ(0, Finish(FromPc(*m_data, source).get()));
+    EXPECT_EQ("uploaded", ReadFileBytes(m_image.PcPath(L"C:\\Data\\upload.txt")));
+    EXPECT_EQ(0, Finish(FromPc(*m_card, source).get()));
+    EXPECT_EQ("uploaded", ReadFileBytes(m_image.PcPath(L"E:\\upload.txt")));
+
+    // An existing target is always overwritten; the client is not asked.
+    EXPECT_EQ(0, Finish(FromPc(*m_data, m_image.WritePcFile(L"existing.txt", "new content")).get()));
+    EXPECT_EQ("new content", ReadFileBytes(m_image.PcPath(L"C:\\Data\\existing.txt")));
+    EXPECT_GE(m_log.Find("File will be replaced!!!."), 0);
+    EXPECT_EQ(0, m_replace.calls.load());
+}
+
+// Events that come before the copy call returns wait for the request id and
+// are then handled, not dropped.
+TEST_F(SymbianCopy, EarlyEventsAreHeldUntilTheRequestIdIsKnown) {
+    ASSERT_HRESULT_SUCCEEDED(m_control->put_EarlyEvents(VARIANT_TRUE));
+    EXPECT_EQ(0, Finish(ToPc(m_image.PcFolder() + L"\\early.bin").get()));
+    EXPECT_GE(m_log.Find("Request ID set, event received", 0, "DEBUG"), 0);
+    auto calls = m_progress.Calls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(0, calls.front().second);  // the early event itself
+    EXPECT_EQ(100, calls.back().second);
+}
+
+TEST_F(SymbianCopy, CancelErrorAndFailureEventsEndInTheCompletionResult) {
+    m_progress.cancelAt = 0;
+    const std::wstring cancelled = m_image.PcFolder() + L"\\cancelled.bin";
+    EXPECT_EQ(static_cast<LONG>(KVFM_ABORTED), Finish(ToPc(cancelled).get()));
+    EXPECT_FALSE(FileExists(cancelled));
+    EXPECT_GE(m_log.Find("Cancel has been pressed"), 0);
+    m_progress.cancelAt = -1;
+
+    // An error the copy cannot go on from: the completion carries the code.
+    ASSERT_HRESULT_SUCCEEDED(m_control->InjectCopyError(8, static_cast<long>(0x80070003), VARIANT_FALSE));
+    EXPECT_EQ(static_cast<LONG>(KVFM_E_NOT_FOUND), Finish(ToPc(m_image.PcFolder() + L"\\a.bin").get()));
+    const int described = m_log.Find("Error description: ");
+    EXPECT_GE(m_log.Find("   Path Not Found.", described), described + 1);
+    // One it may go on from: the answer lets it finish.
+    ASSERT_HRESULT_SUCCEEDED(m_control->InjectCopyError(1, E_FAIL, VARIANT_TRUE));
+    const std::wstring target = m_image.PcFolder() + L"\\b.bin";
+    EXPECT_EQ(0, Finish(ToPc(target).get()));
+    EXPECT_GE(m_log.Find("CanContinue is true, so operation will continue"), 0);
+    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(target));
+
+    ASSERT_HRESULT_SUCCEEDED(m_control->FailNextCopy(static_cast<long>(0x80070070), 50));
+    EXPECT_EQ(static_cast<LONG>(KVFM_E_NO_SPACE), Finish(ToPc(m_image.PcFolder() + L"\\c.bin").get()));
+}
+
+TEST_F(SymbianCopy, CopiesThatCannotStartLeaveNoWaitObject) {
+    const std::wstring source = m_image.WritePcFile(L"up.txt", "x");
+    FailNext(simCallCopyToPC, kNotReady);
+    ToPc(m_image.PcFolder() + L"\\x.bin", kNotReady);
+    EXPECT_GE(m_log.Find("Failed to copy file to PC. COM Exception caught.", 0, "ERROR"), 0);
+    FailNext(simCallCopyFromPC, kNotReady);
+    FromPc(*m_data, source, kNotReady);
+    EXPECT_GE(m_log.Find("Failed to copy file from PC. COM Exception caught.", 0, "ERROR"), 0);
+    FailNext(simCallStorageItem, static_cast<HRESULT>(0x80070003));  // the drive's root
+    FromPc(*m_card, source, static_cast<HRESULT>(0x80070003));
+    EXPECT_GE(m_log.Find("Unable to get ISCDeviceStorageDirectory to drive", 0, "TRACE"), 0);
+    CCopyFileWaitObject* wait = nullptr;
+    EXPECT_EQ(E_INVALIDARG, m_photo->CopyFileToPC(nullptr, _bstr_t(L"Z:\\x"), &wait, nullptr, nullptr));
+
+    // After unbinding the phone is not asked at all.
+    ASSERT_EQ(S_OK, Unbind());
+    ASSERT_HRESULT_SUCCEEDED(m_control->ResetCallCounts());
+    ToPc(m_image.PcFolder() + L"\\y.bin", E_FAIL);
+    FromPc(*m_data, source, E_FAIL);
+    FromPc(*m_card, source, E_FAIL);
+    EXPECT_EQ(0, Calls());
+
+    // Nor can a wait object listen without a bound connector.
+    const char* thrown = nullptr;
+    try {
+        CCopyFileWaitObjectImpl orphan(Executor(), Connector(), nullptr, nullptr);
+    } catch (const char* text) {
+        thrown = text;
+    }
+    EXPECT_STREQ("Unable to advise to ISCEvents", thrown);
+    EXPECT_GE(m_log.Find("Failed to advise on SCOM Application interface.", 0, "DEBUG"), 0);
+}
+
+// A wait object whose copy never got its request id is destroyed while a
+// handler waits for that id on another copy's thread: the handler gives up,
+// the other copy goes on, and nothing is left pointing at the freed object.
+TEST_F(SymbianCopy, DestroyingTheWaitObjectReleasesAHandlerWaitingForItsId) {
+    std::unique_ptr<CCopyFileWaitObjectImpl> wait(new CCopyFileWaitObjectImpl(Executor(), Connector(), nullptr, &m_progress));
+    EXPECT_NE(CCopyFileWaitObjectImpl::kNotAdvised, wait->GetCookie());
+    auto recorder = EventRecorder::Create();
+    SinkConnection connection(m_app.Get(), recorder.Get());
+    ASSERT_HRESULT_SUCCEEDED(connection.Result());
+    // With early events a copy call returns only once a sink waiting for its
+    // request id pumps the copy thread's messages: the handler is waiting.
+    ASSERT_HRESULT_SUCCEEDED(m_control->put_EarlyEvents(VARIANT_TRUE));
+    auto file = Item<ISCDeviceStorageFile>(L"C:\\Data\\photo.bin", IID_ISCDeviceStorageFile);
+    const std::wstring target = m_image.PcFolder() + L"\\other.bin";
+    com::UniqueBstr targetText(target.c_str());
+    long requestId = 0;
+    ASSERT_HRESULT_SUCCEEDED(file->CopyFileToPC(targetText.Get(), &requestId));
+
+    wait.reset();
+    EXPECT_EQ(S_OK, recorder->WaitForCompletion(requestId));
+    EXPECT_GE(m_log.Find("Wait for Request ID failed.", 0, "ERROR"), 0);
+    EXPECT_TRUE(m_progress.Calls().empty());
+    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(target));
+}
+
+// Event calls made straight into the sink, as the connection point makes them.
+class SymbianCopyEvents : public SymbianCopy {
+protected:
+    void SetUp() override {
+        SymbianCopy::SetUp();
+        // An executor without a thread: the flag tells whether it was signalled.
+        m_wait.reset(new CCopyFileWaitObjectImpl(&m_idle, Connector(), &m_replace, &m_progress));
+        m_wait->SetRequestId(5);
+    }
+    void TearDown() override {
+        m_wait.reset();
+        SymbianCopy::TearDown();
+    }
+    static VARIANT V(VARTYPE vt, LONGLONG value = 0, void* ref = nullptr) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = vt;
+        if (vt == VT_BSTR) v.bstrVal = SysAllocString(L"C:\\Data\\photo.bin");
+        else if (vt & VT_BYREF) v.byref = ref;
+        else if (vt == VT_BOOL) v.boolVal = static_cast<VARIANT_BOOL>(value);
+        else v.lVal = static_cast<LONG>(value);
+        return v;
+    }
+    // Arguments in declaration order; DISPPARAMS holds them last first.
+    HRESULT Fire(DISPID id, std::vector<VARIANT> args) {
+        std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+        DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+        HRESULT hr = m_wait->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        for (VARIANT& v : args) VariantClear(&v);
+        return hr;
+    }
+    HRESULT Progress(long id, long percent, VARIANT_BOOL* cancel) {
+        return Fire(13, {V(VT_I4, id), V(VT_BSTR), V(VT_I4, 1000), V(VT_I4, percent), V(VT_BYREF | VT_BOOL, 0, cancel)});
+    }
+    HRESULT Error(long id, long type, long code, VARIANT_BOOL canContinue, VARIANT_BOOL* goOn) {
+        return Fire(14, {V(VT_I4, id), V(VT_I4, type), V(VT_I4, code), V(VT_BOOL, canContinue),
+                         V(VT_BYREF | VT_BOOL, 0, goOn)});
+    }
+    HRESULT Existing(long id, long* action, VARIANT_BOOL* cancel) {
+        return Fire(15, {V(VT_I4, id), V(VT_BSTR), V(VT_I4, 1), V(VT_I4, 2), V(VT_I4, 3), V(VT_I4, 4), V(VT_I4, 5),
+                         V(VT_I4, 6), V(VT_BYREF | VT_I4, 0, action), V(VT_BYREF | VT_BOOL, 0, cancel)});
+    }
+    HRESULT Complete(long id, long hr) { return Fire(16, {V(VT_I4, id), V(VT_I4, hr)}); }
+
+    CAsynchOperationExecutor m_idle;
+    std::unique_ptr<CCopyFileWaitObjectImpl> m_wait;
+};
+
+TEST_F(SymbianCopyEvents, OnlyTheOwnRequestIsAnsweredAndCompletesTheWait) {
+    const VARIANT_BOOL untouched = 0x1234;
+    VARIANT_BOOL cancel = untouched, goOn = untouched;
+    long action = 77;
+    // Another request's events change nothing.
+    m_progress.cancelAt = 0;
+    EXPECT_EQ(S_OK, Progress(6, 10, &cancel));
+    EXPECT_EQ(S_OK, Error(6, 8, E_FAIL, VARIANT_TRUE, &goOn));
+    EXPECT_EQ(S_OK, Existing(6, &action, &cancel));
+    EXPECT_EQ(S_OK, Complete(6, E_FAIL));
+    EXPECT_EQ(untouched, cancel);
+    EXPECT_EQ(untouched, goOn);
+    EXPECT_EQ(77, action);
+    EXPECT_TRUE(m_progress.Calls().empty());
+    EXPECT_FALSE(m_wait->IsSignalled());
+
+    // The own request: cancel goes out as VARIANT_TRUE, an existing file is
+    // overwritten, the error's can-continue comes back, errors do not end the wait.
+    EXPECT_EQ(S_OK, Progress(5, 10, &cancel));
+    EXPECT_EQ(VARIANT_TRUE, cancel);
+    ASSERT_EQ(1u, m_progress.Calls().size());
+    EXPECT_EQ(L"C:\\Data\\photo.bin", m_progress.Calls()[0].first);
+    EXPECT_EQ(10, m_progress.Calls()[0].second);
+    m_progress.cancelAt = -1;
+    EXPECT_EQ(S_OK, Progress(5, 20, &cancel));
+    EXPECT_EQ(VARIANT_FALSE, cancel);
+    cancel = VARIANT_TRUE;
+    EXPECT_EQ(S_OK, Existing(5, &action, &cancel));
+    EXPECT_EQ(2, action);
+    EXPECT_EQ(VARIANT_FALSE, cancel);
+    EXPECT_EQ(S_OK, Error(5, 8, E_FAIL, VARIANT_TRUE, &goOn));
+    EXPECT_EQ(VARIANT_TRUE, goOn);
+    EXPECT_EQ(S_OK, Error(5, 8, E_FAIL, VARIANT_FALSE, &goOn));
+    EXPECT_EQ(VARIANT_FALSE, goOn);
+    EXPECT_FALSE(m_wait->IsSignalled());
+    EXPECT_EQ(0, m_replace.calls.load());
+
+    // Completion: 0 stays 0, failures map to the framework's codes.
+    const std::pair<long, KVFMOpResult> completions[] = {
+        {static_cast<long>(0x80070070), KVFM_E_NO_SPACE}, {0, KVFM_OK}, {1, KVFM_OK},
+        {static_cast<long>(0x800704C7), KVFM_ABORTED}, {static_cast<long>(0x80072745), KVFM_E_DISCONNECTED},
+        {E_FAIL, KVFM_E_FAILED}};
+    for (const auto& c : completions) {
+        m_wait->SetRequestId(9);
+        EXPECT_FALSE(m_wait->IsSignalled());
+        EXPECT_EQ(S_OK, Complete(9, c.first));
+        EXPECT_TRUE(m_wait->IsSignalled());
+        EXPECT_EQ(static_cast<LONG>(c.second), m_wait->GetResult()) << c.first;
+    }
+
+    // Calls that do not fit the events are refused untouched.
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, Fire(12, {V(VT_I4, 9)}));
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, Fire(16, {V(VT_I4, 9)}));
+    EXPECT_EQ(DISP_E_TYPEMISMATCH,  // the cancel flag must come by reference
+              Fire(13, {V(VT_I4, 9), V(VT_BSTR), V(VT_I4, 0), V(VT_I4, 10), V(VT_BOOL, 0)}));
+}
+
+TEST_F(SymbianCopyEvents, EachErrorTypeLogsItsDescription) {
+    const char* texts[] = {"   Unknown Error",         "   Unexpected Error.",         "   Invalid PC Archive Path.",
+                           "   Backup Service Open Fail.", "   Close Device Apps Fail.", "   Backup Version Check Fail.",
+                           "   Analyse Differences Fail.", "   Device Disconnected.",    "   Path Not Found.",
+                           "   File Already Exists.",   "   Disk Full.",                "   Rebooting Phone Not Found.",
+                           "   Unknown Error"};
+    for (long type = 0; type <= 12; ++type) {
+        const int from = m_log.Size();
+        VARIANT_BOOL goOn = VARIANT_TRUE;
+        EXPECT_EQ(S_OK, Error(5, type, 0x1234, VARIANT_FALSE, &goOn));
+        EXPECT_GE(m_log.Find("errorCode: 4660", from, "DEBUG"), 0) << type;
+        const int description = m_log.Find("Error description: ", from, "DEBUG");
+        const int text = m_log.Find(texts[type], from, type == 0 || type == 12 ? "WARNING" : "DEBUG");
+        EXPECT_EQ(description + 1, text) << type;
+        EXPECT_EQ(text + 1, m_log.Find("Operation will be terminated", from, "DEBUG")) << type;
+        EXPECT_EQ(VARIANT_FALSE, goOn) << type;
+    }
+}
+
+} // namespace

@@ -1,0 +1,332 @@
+// Phone files and folders over the simulated phone: properties, listings under
+// the browser, raw and memory card mappings, rename/delete/new folder, phone
+// failures, and objects that outlive their binding.
+#include "test_symbian_fixture.h"
+
+#include <functional>
+
+#include "mapping/MergeFolder.h"
+
+namespace {
+
+using namespace symtest;
+
+const uint64_t kPhotoTime = FileTimeUtc(2021, 6, 14, 9, 30, 15);
+const HRESULT kNotReady = static_cast<HRESULT>(0x80070015);
+
+// A phone for browser.xml ("phone-browser"): configured, hidden and mapped folders on C:.
+class SymbianStorage : public PhoneTest {
+protected:
+    void SetUp() override {
+        PhoneTest::SetUp();
+        DeviceSpec phone;
+        phone.imei = kImei;
+        m_image.AddDevice(phone);
+        Entry photo = File(L"Images\\a.jpg", "jpeg!");
+        photo.modified = kPhotoTime;
+        m_image.Fill(L'C', {photo, File(L"Images\\ro.png", "png", FILE_ATTRIBUTE_READONLY),
+                            File(L"Images\\secret.dat", "s", FILE_ATTRIBUTE_HIDDEN), Dir(L"Images\\Holiday\\"),
+                            File(L"Sounds\\ring.mp3", "mp3"), Dir(L"Sounds\\Sub\\"),
+                            File(L"Data\\Documents\\report.txt", "report"), Dir(L"Other\\"),
+                            File(L"readme.txt", "r"), Dir(L"Empty\\")});
+    }
+    void BindBrowser() { Bind(SamplePath(L"browser.xml"), L"phone-browser"); }
+};
+
+TEST_F(SymbianStorage, FileAndFolderPropertiesComeFromThePhoneAndTheMapping) {
+    BindBrowser();
+    auto photo = MakeFile(L"\\Phone\\Pictures\\a.jpg", L"C:\\Images\\a.jpg");
+    auto readOnly = MakeFile(L"\\Phone\\Pictures\\ro.png", L"C:\\Images\\ro.png");
+    ULONG size = 0;
+    DATE changed = 0, created = 1;
+    com::UniqueBstr mime;
+    EXPECT_EQ(S_OK, photo->GetSize(&size));
+    EXPECT_EQ(5u, size);
+    EXPECT_EQ(S_OK, photo->GetChanged(&changed));  // the phone's local time
+    FILETIME utc{static_cast<DWORD>(kPhotoTime), static_cast<DWORD>(kPhotoTime >> 32)}, local;
+    SYSTEMTIME st;
+    DATE expected = 0;
+    FileTimeToLocalFileTime(&utc, &local);
+    FileTimeToSystemTime(&local, &st);
+    SystemTimeToVariantTime(&st, &expected);
+    EXPECT_NEAR(expected, changed, 1.0 / 86400);
+    EXPECT_EQ(S_OK, photo->GetCreated(&created));
+    EXPECT_EQ(0.0, created);
+    EXPECT_EQ(S_OK, photo->GetMIMEType(mime.Receive()));
+    EXPECT_STREQ(L"image/jpeg", mime.c_str());
+    EXPECT_EQ(L"\\Phone\\Pictures\\a.jpg", PathOf(photo.get()));
+
+    DWORD attributes = 0;
+    EXPECT_EQ(S_OK, readOnly->GetAttributes(&attributes));
+    EXPECT_NE(0u, attributes & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(S_OK, photo->GetAttributes(&attributes));
+    EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(S_OK, photo->PutAttributes(FILE_ATTRIBUTE_READONLY));
+    EXPECT_NE(0u, GetFileAttributesW(m_image.PcPath(L"C:\\Images\\a.jpg").c_str()) & FILE_ATTRIBUTE_READONLY);
+
+    // File flags come from the file's folder, folder flags from the folder.
+    auto report = MakeFile(L"\\Phone\\Documents\\report.txt", L"C:\\Data\\Documents\\report.txt");
+    auto phone = MakeFolder(L"\\Phone\\", L"C:\\");
+    auto sounds = MakeFolder(L"\\Phone\\Sounds\\", L"C:\\Sounds\\");
+    DWORD ops = 0;
+    EXPECT_EQ(S_OK, photo->GetForbiddenOps(&ops));
+    EXPECT_EQ(0x08u, ops);  // rename
+    EXPECT_EQ(S_OK, report->GetForbiddenOps(&ops));
+    EXPECT_EQ(0x06u, ops);  // move, delete
+    EXPECT_EQ(S_OK, phone->GetForbiddenOps(&ops));
+    EXPECT_EQ(0x2Fu, ops);  // copy, cut, delete, rename, properties
+    EXPECT_EQ(S_OK, sounds->GetForbiddenOps(&ops));
+    EXPECT_EQ(0x0Cu, ops);  // delete, rename
+
+    // Folders have no attributes or times; none of this, nor a null
+    // out-argument, asks the phone.
+    ASSERT_HRESULT_SUCCEEDED(m_control->ResetCallCounts());
+    attributes = 7;
+    EXPECT_EQ(S_OK, phone->GetAttributes(&attributes));
+    EXPECT_EQ(0u, attributes);
+    EXPECT_EQ(S_OK, phone->GetChanged(&changed));
+    EXPECT_EQ(0.0, changed);
+    EXPECT_EQ(E_NOTIMPL, phone->PutAttributes(0));
+    EXPECT_EQ(E_INVALIDARG, photo->GetSize(nullptr));
+    EXPECT_EQ(E_INVALIDARG, photo->GetMIMEType(nullptr));
+    EXPECT_EQ(E_INVALIDARG, phone->GetPath(nullptr));
+    EXPECT_EQ(0, Calls());
+    EXPECT_GE(m_log.Find("Invalid argument. NULL pointer received.", 0, "ERROR"), 0);
+}
+
+TEST_F(SymbianStorage, BrowserListingsHideUnconfiguredItemsAndAddMappedFolders) {
+    BindBrowser();
+    std::list<CFile*> files;
+    std::list<CFolder*> folders;
+    // C:\ is restricted: its files and unconfigured folders are hidden, and
+    // the mapped folder follows the real subfolders.
+    auto phone = MakeFolder(L"\\Phone\\", L"C:\\");
+    EXPECT_EQ(S_OK, phone->GetCFiles(files));
+    EXPECT_EQ(Paths{}, TakePaths(files));
+    EXPECT_GE(m_log.Find("Failed to UnMap devicePath = C:\\readme.txt", 0, "ERROR"), 0);
+    EXPECT_EQ(S_OK, phone->GetCFolders(folders));
+    EXPECT_EQ((Paths{L"\\Phone\\Pictures\\", L"\\Phone\\Sounds\\", L"\\Phone\\Documents\\"}), TakePaths(folders));
+    EXPECT_GE(m_log.Find("Failed to UnMap devicePath = C:\\Other\\"), 0);
+
+    // Unrestricted: everything shows, hidden files included.
+    auto pictures = MakeFolder(L"\\Phone\\Pictures\\", L"C:\\Images\\");
+    EXPECT_EQ(S_OK, pictures->GetCFiles(files));
+    EXPECT_EQ((Paths{L"\\Phone\\Pictures\\a.jpg", L"\\Phone\\Pictures\\ro.png", L"\\Phone\\Pictures\\secret.dat"}),
+              TakePaths(files));
+    EXPECT_EQ(S_OK, pictures->GetCFolders(folders));
+    EXPECT_EQ(Paths{L"\\Phone\\Pictures\\Holiday\\"}, TakePaths(folders));
+
+    // Listed objects work on their own items.
+    auto documents = MakeFolder(L"\\Phone\\Documents\\", L"C:\\Data\\Documents\\");
+    EXPECT_EQ(S_OK, documents->GetCFiles(files));
+    ULONG size = 0;
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(S_OK, files.front()->GetSize(&size));
+    EXPECT_EQ(6u, size);
+    EXPECT_EQ(Paths{L"\\Phone\\Documents\\report.txt"}, TakePaths(files));
+
+    // Restricted without configured children: nothing below shows.
+    auto sounds = MakeFolder(L"\\Phone\\Sounds\\", L"C:\\Sounds\\");
+    EXPECT_EQ(S_OK, sounds->GetCFiles(files));
+    EXPECT_EQ(S_OK, sounds->GetCFolders(folders));
+    EXPECT_TRUE(files.empty() && folders.empty());
+}
+
+TEST_F(SymbianStorage, RawMappingShowsTheDriveAsItIs) {
+    Bind(SamplePath(L"raw.xml"), L"phone-raw");
+    auto root = MakeFolder(L"\\C:\\", L"C:\\");
+    std::list<CFile*> files;
+    std::list<CFolder*> folders;
+    EXPECT_EQ(S_OK, root->GetCFiles(files));
+    EXPECT_EQ(Paths{L"\\C:\\readme.txt"}, TakePaths(files));
+    EXPECT_EQ(S_OK, root->GetCFolders(folders));
+    EXPECT_EQ((Paths{L"\\C:\\Data\\", L"\\C:\\Empty\\", L"\\C:\\Images\\", L"\\C:\\Other\\", L"\\C:\\Sounds\\"}),
+              TakePaths(folders));
+}
+
+// Exploring forbidden: no files, no subfolders, but the mapped folders that
+// exist on the phone as folders are still listed.
+TEST_F(SymbianStorage, ExploreForbiddenFolderListsOnlyItsMappedFolders) {
+    BindXml(R"(<?xml version="1.0" encoding="UTF-8"?>
+<applications><devices><device uid="phone-closed"><foldermapping>
+  <mountpoint realpath="C:\" virtualpath="Phone">
+    <subfolders restricted="false">
+      <mappedfolder realpath="C:\Data\Documents\" virtualname="Docs"/>
+      <mappedfolder realpath="C:\Missing\" virtualname="Gone"/>
+      <mappedfolder realpath="C:\readme.txt" virtualname="NotAFolder"/>
+    </subfolders>
+    <folderoperations><forbidden_operation name="explore"/></folderoperations>
+  </mountpoint>
+</foldermapping></device></devices></applications>)",
+            L"phone-closed");
+    auto phone = MakeFolder(L"\\Phone\\", L"C:\\");
+    ASSERT_HRESULT_SUCCEEDED(m_control->ResetCallCounts());
+    std::list<CFile*> files;
+    std::list<CFolder*> folders;
+    EXPECT_EQ(S_OK, phone->GetCFiles(files));
+    EXPECT_TRUE(files.empty());
+    EXPECT_GE(m_log.Find("No files are to be displayed for this folder."), 0);
+    EXPECT_EQ(S_OK, phone->GetCFolders(folders));
+    EXPECT_GE(m_log.Find("No subfolders are to be displayed for this folder."), 0);
+    EXPECT_EQ(0, Calls(simCallFiles) + Calls(simCallSubdirectories));
+    EXPECT_EQ(Paths{L"\\Phone\\Docs\\"}, TakePaths(folders));
+    EXPECT_GE(m_log.Has("Unable to open folder C:\\Missing\\ on device. ErrorMessage="), 0);
+    EXPECT_GE(m_log.Find("Not a directory: C:\\readme.txt"), 0);
+}
+
+TEST_F(SymbianStorage, RenameDeleteAndNewFolderReachThePhoneOnlyWithPlainNames) {
+    BindBrowser();
+    auto pictures = MakeFolder(L"\\Phone\\Pictures\\", L"C:\\Images\\");
+    auto photo = MakeFile(L"\\Phone\\Pictures\\a.jpg", L"C:\\Images\\a.jpg");
+    auto holiday = MakeFolder(L"\\Phone\\Pictures\\Holiday\\", L"C:\\Images\\Holiday\\");
+    com::UniqueBstr album(L"Album"), renamed(L"b.jpg"), trips(L"Trips");
+    BSTR name = album.Get();
+    EXPECT_EQ(S_OK, pictures->NewFolder(name));
+    EXPECT_TRUE(FileExists(m_image.PcPath(L"C:\\Images\\Album\\")));
+    EXPECT_EQ(static_cast<HRESULT>(0x800700B7), pictures->NewFolder(name));  // the phone's own result
+    EXPECT_GE(m_log.Has("Failed to create new folder, error: "), 0);
+    name = renamed.Get();
+    EXPECT_EQ(S_OK, photo->Rename(name));
+    EXPECT_TRUE(FileExists(m_image.PcPath(L"C:\\Images\\b.jpg")));
+    name = trips.Get();
+    EXPECT_EQ(S_OK, holiday->Rename(name));
+    EXPECT_TRUE(FileExists(m_image.PcPath(L"C:\\Images\\Trips\\")));
+
+    EXPECT_EQ(E_ACCESSDENIED, MakeFile(L"\\Phone\\Pictures\\ro.png", L"C:\\Images\\ro.png")->Delete());
+    EXPECT_GE(m_log.Find("Failed to delete file. COM Exception caught from SCOM.", 0, "ERROR"), 0);
+    EXPECT_EQ(static_cast<HRESULT>(0x80070091), MakeFolder(L"\\Phone\\Sounds\\", L"C:\\Sounds\\")->Delete());
+    EXPECT_GE(m_log.Has("Failed to delete folder, error: "), 0);
+    EXPECT_EQ(S_OK, MakeFolder(L"\\C:\\Empty\\", L"C:\\Empty\\")->Delete());
+    EXPECT_FALSE(FileExists(m_image.PcPath(L"C:\\Empty\\")));
+
+    ASSERT_HRESULT_SUCCEEDED(m_control->ResetCallCounts());
+    for (const wchar_t* bad : {L"..", L".", L".. ", L"..\\x", L"a/b", L"sub\\dir", L""}) {
+        com::UniqueBstr text(bad);
+        name = text.Get();
+        EXPECT_EQ(E_INVALIDARG, pictures->NewFolder(name)) << bad;
+        EXPECT_EQ(E_INVALIDARG, pictures->Rename(name)) << bad;
+        EXPECT_EQ(E_INVALIDARG, photo->Rename(name)) << bad;
+    }
+    EXPECT_EQ(0, Calls());
+}
+
+TEST_F(SymbianStorage, PhoneFailuresBecomeResultsWithTheirLogLines) {
+    BindBrowser();
+    auto photo = MakeFile(L"\\Phone\\Pictures\\a.jpg", L"C:\\Images\\a.jpg");
+    auto pictures = MakeFolder(L"\\Phone\\Pictures\\", L"C:\\Images\\");
+    ULONG size = 0;
+    DWORD attributes = 0;
+    DATE date = 0;
+    com::UniqueBstr mime;
+    // Getters give E_FAIL.
+    const struct {
+        long kind;
+        std::function<HRESULT()> call;
+        const char* text;
+    } getters[] = {
+        {simCallSize, [&] { return photo->GetSize(&size); }, "get_Size"},
+        {simCallLastModified, [&] { return photo->GetChanged(&date); }, "get_LastModified"},
+        {simCallMIMEType, [&] { return photo->GetMIMEType(mime.Receive()); }, "get_MIMEType"},
+        {simCallGetAttributes, [&] { return photo->GetAttributes(&attributes); }, "get_Attributes"},
+        {simCallPutAttributes, [&] { return photo->PutAttributes(0); }, "put_Attributes"},
+    };
+    for (const auto& g : getters) {
+        FailNext(g.kind, kNotReady);
+        EXPECT_EQ(E_FAIL, g.call()) << g.text;
+        const int line = m_log.Find(std::string("Failed to ") + g.text + ". COM Exception caught from SCOM.", 0, "ERROR");
+        EXPECT_GE(line, 0) << g.text;
+        EXPECT_EQ(line + 1, m_log.Find("ErrorMessage = ", line, "DEBUG", true)) << g.text;
+    }
+    // Actions pass the phone's HRESULT on.
+    com::UniqueBstr text(L"c.jpg");
+    BSTR name = text.Get();
+    FailNext(simCallRenameFile, kNotReady);
+    EXPECT_EQ(kNotReady, photo->Rename(name));
+    EXPECT_GE(m_log.Find("Failed to rename file. COM Exception caught from SCOM."), 0);
+    FailNext(simCallRenameDirectory, kNotReady);
+    EXPECT_EQ(kNotReady, pictures->Rename(name));
+    EXPECT_GE(m_log.Has("Failed to rename folder, error: "), 0);
+    // Listings the phone refuses fail.
+    std::list<CFile*> files;
+    std::list<CFolder*> folders;
+    FailNext(simCallFileList, kNotReady);
+    EXPECT_EQ(E_FAIL, pictures->GetCFiles(files));
+    EXPECT_GE(m_log.Has("_com_error caught: "), 0);
+    FailNext(simCallSubdirectories, kNotReady);
+    EXPECT_EQ(E_FAIL, pictures->GetCFolders(folders));
+    EXPECT_GE(m_log.Find("Failed to get subfolders."), 0);
+    EXPECT_TRUE(files.empty() && folders.empty());
+}
+
+TEST_F(SymbianStorage, ObjectsOutlivingTheirBindingFailWithoutTouchingThePhone) {
+    BindBrowser();
+    auto phone = MakeFolder(L"\\Phone\\", L"C:\\");
+    auto photo = MakeFile(L"\\Phone\\Pictures\\a.jpg", L"C:\\Images\\a.jpg");
+    ASSERT_EQ(S_OK, Unbind());
+    for (const char* when : {"after unbinding", "after binding again"}) {
+        ASSERT_HRESULT_SUCCEEDED(m_control->ResetCallCounts());
+        std::list<CFile*> files;
+        std::list<CFolder*> folders;
+        com::UniqueBstr text(L"x"), out;
+        BSTR name = text.Get();
+        DWORD value = 0;
+        ULONG size = 0;
+        EXPECT_EQ(E_FAIL, phone->GetCFiles(files)) << when;
+        EXPECT_EQ(E_FAIL, phone->GetCFolders(folders)) << when;
+        EXPECT_EQ(E_FAIL, phone->GetMappedFolders(folders)) << when;
+        EXPECT_EQ(E_FAIL, phone->NewFolder(name)) << when;
+        EXPECT_EQ(E_FAIL, phone->Delete()) << when;
+        EXPECT_EQ(E_FAIL, phone->GetForbiddenOps(&value)) << when;
+        EXPECT_EQ(E_FAIL, phone->GetPath(out.Receive())) << when;
+        EXPECT_EQ(E_FAIL, photo->Rename(name)) << when;
+        EXPECT_EQ(E_FAIL, photo->GetForbiddenOps(&value)) << when;
+        EXPECT_EQ(E_FAIL, photo->GetSize(&size)) << when;
+        EXPECT_EQ(E_FAIL, photo->PutAttributes(0)) << when;
+        EXPECT_TRUE(files.empty() && folders.empty() && out.IsNull()) << when;
+        EXPECT_EQ(0, Calls()) << when;
+        // A new binding does not bring the old objects back.
+        ASSERT_EQ(S_OK, BindService(m_service.Get(), m_device.Get(), L"phone-browser"));
+    }
+    EXPECT_GE(m_log.Find("The device binding this object was made under has ended.", 0, "ERROR"), 0);
+}
+
+// With the memory card on the PC, phone subfolders that the mass storage
+// mapping knows are merged folders; mapped folders stay phone folders.
+class SymbianMergedListing : public PhoneTest {
+protected:
+    void SetUp() override {
+        PhoneTest::SetUp();
+        DeviceSpec phone;
+        phone.imei = kImei;
+        DriveSpec card;
+        card.letter = L'E';
+        phone.drives.push_back(card);
+        m_image.AddDevice(phone);
+        m_image.Fill(L'C', {Dir(L"Images\\")});
+        m_image.Fill(L'E', {Dir(L"Photos\\"), Dir(L"Music\\"), Dir(L"Other\\"), Dir(L"Data\\Videos\\")});
+        Bind(SamplePath(L"memorycard.xml"), L"phone-card");
+    }
+};
+
+TEST_F(SymbianMergedListing, SubfoldersOnTheCardBecomeMergedFolders) {
+    ASSERT_TRUE(Connector()->GetMassStorageMapping());
+    std::list<CFolder*> folders;
+    EXPECT_EQ(S_OK, MakeFolder(L"\\Memory card\\", L"E:\\")->GetCFolders(folders));
+    ASSERT_EQ(3u, folders.size());
+    auto* music = dynamic_cast<CMergeFolder*>(folders.front());
+    auto* photos = dynamic_cast<CMergeFolder*>(*std::next(folders.begin()));
+    ASSERT_TRUE(music && photos);
+    EXPECT_EQ(L"M:\\Music\\", music->GetPcPath());
+    EXPECT_EQ(L"M:\\Photos\\", photos->GetPcPath());
+    EXPECT_EQ(nullptr, dynamic_cast<CMergeFolder*>(folders.back()));
+    EXPECT_EQ((Paths{L"\\Memory card\\Music\\", L"\\Memory card\\Photos\\", L"\\Memory card\\Videos\\"}),
+              TakePaths(folders));
+    EXPECT_GE(m_log.Find("Mass storage configured for virtualPath=\\Memory card\\Photos\\"), 0);
+
+    EXPECT_EQ(S_OK, MakeFolder(L"\\Phone\\", L"C:\\")->GetCFolders(folders));
+    ASSERT_EQ(1u, folders.size());
+    EXPECT_EQ(nullptr, dynamic_cast<CMergeFolder*>(folders.front()));
+    EXPECT_EQ(Paths{L"\\Phone\\Pictures\\"}, TakePaths(folders));
+}
+
+} // namespace
