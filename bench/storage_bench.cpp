@@ -13,6 +13,7 @@
 #include "com/ComObject.h"
 #include "connector/StorageObject.h"
 #include "connector/SymbianConnectorImpl.h"
+#include "operations/Callbacks.h"
 #include "module/FMService.h"
 
 using namespace phonesim::kit;
@@ -59,13 +60,31 @@ void MorvaneListing(SymbianConnector* connector) {
     bench::keep(total);
 }
 
+// The operation's callbacks, doing nothing.
+struct QuietProgress : CProgressCallbackFunctionBase {
+    HRESULT Invoke(const wchar_t*, short, short*) override { return S_OK; }
+};
+struct QuietReplace : CReplaceCallbackFunctionBase {
+    HRESULT Invoke(const wchar_t*, DATE, ULONG, DATE, ULONG, long* answer) override {
+        if (answer) *answer = 1;
+        return S_OK;
+    }
+};
+
 void MorvaneCopy(SymbianConnector* connector, CAsynchOperationExecutor* executor, const std::wstring& target) {
-    com::UniqueBstr path(L"\\Phone\\Sounds\\big.bin");
+    com::UniqueBstr path(L"\\Phone\\Pictures\\big.bin");
     BSTR b = path.Get();
     CFile* file = nullptr;
-    if (FAILED(connector->getCFile(b, &file))) return;
+    if (FAILED(connector->getCFile(b, &file))) {
+        std::cerr << "bench: the large phone file does not resolve\n";
+        return;
+    }
+    QuietProgress progress;
+    QuietReplace replace;
     CCopyFileWaitObject* wait = nullptr;
-    if (SUCCEEDED(file->CopyFileToPC(executor, _bstr_t(target.c_str()), &wait, nullptr, nullptr)) && wait) {
+    const HRESULT hr = file->CopyFileToPC(executor, _bstr_t(target.c_str()), &wait, &progress, &replace);
+    if (FAILED(hr)) std::cerr << "bench: the copy did not start: 0x" << std::hex << hr << std::dec << "\n";
+    if (SUCCEEDED(hr) && wait) {
         while (!wait->IsSignalled()) Sleep(1);
         bench::keep(wait->GetResult());
         delete wait;
@@ -85,7 +104,7 @@ int main(int argc, char** argv) {
         phone.imei = kImei;
         phone.drives[0].capacity = 1ull << 30;
         image.AddDevice(phone);
-        image.Fill(L'C', {Dir(L"Images\\"), Dir(L"Sounds\\"), Sized(L"Sounds\\big.bin", kBigFile)});
+        image.Fill(L'C', {Dir(L"Images\\"), Dir(L"Sounds\\"), Sized(L"Images\\big.bin", kBigFile)});
         const std::wstring images = image.PcPath(L"C:\\Images\\");
         for (int i = 0; i < kFiles; ++i)
             WriteFileBytes(images + L"\\f" + std::to_wstring(i) + L".txt", "x");
@@ -106,11 +125,11 @@ int main(int argc, char** argv) {
         SymbianConnector* connector = raw->GetSymbianConnector();
         CAsynchOperationExecutor executor;
         executor.Initialize();
-        const std::wstring source = image.PcPath(L"C:\\Sounds\\big.bin");
+        const std::wstring source = image.PcPath(L"C:\\Images\\big.bin");
         const std::wstring target = image.PcFolder() + L"\\big-copy.bin";
 
         bench::Harness harness(repetitions);
-        harness.add({"list 10000 phone files: getCFolder+GetCFiles vs SCOM enumeration", 1,
+        harness.add({"list 10001 phone files: getCFolder+GetCFiles vs SCOM enumeration", 1,
                      [&](long) { ScomListing(device.Get()); }, [&](long) { MorvaneListing(connector); }});
         harness.add({"256 MB phone->PC: CopyFileToPC+wait vs CopyFileW (time ratio)", 1,
                      [&](long) {
