@@ -234,21 +234,23 @@ CPcFile::CPcFile(const wchar_t* virtualPath, const wchar_t* realPath, std::share
 
 CPcFile::~CPcFile() { LOG_TRACE << "Deleting CPcFile " << m_strRealPath; }
 
-HRESULT CPcFile::checkUsable() const {
-    if (!m_binding.Usable()) {
-        LOG_ERROR << "The connection this file was opened under has ended.";
+HRESULT PcBindingCheck::CheckItem(const std::wstring& realPath, const char* what) const {
+    if (!Usable()) {
+        LOG_ERROR << "The connection this " << what << " was opened under has ended.";
         return E_FAIL;
     }
-    if (m_strRealPath.empty()) {
-        LOG_ERROR << "No PC path for this file.";
+    if (realPath.empty()) {
+        LOG_ERROR << "No PC path for this " << what << ".";
         return E_FAIL;
     }
-    if (!pcpath::Fits(m_strRealPath)) {
-        LOG_ERROR << "Path too long: " << m_strRealPath.size() << " characters.";
+    if (!pcpath::Fits(realPath)) {
+        LOG_ERROR << "Path too long: " << realPath.size() << " characters.";
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     }
     return S_OK;
 }
+
+HRESULT CPcFile::checkUsable() const { return m_binding.CheckItem(m_strRealPath, "file"); }
 
 HRESULT CPcFile::PutAttributes(DWORD) { return E_NOTIMPL; }
 

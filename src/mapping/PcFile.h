@@ -43,6 +43,10 @@ public:
     PcBindingCheck(BindingGuard guard) : m_guard(std::move(guard)), m_bBound(true) {}
     bool Usable() const { return !m_bBound || m_guard.Valid(); }
 
+    // Whether a card item with this PC path may be used now; logs why not.
+    // what: "file" or "folder", for the log line.
+    HRESULT CheckItem(const std::wstring& realPath, const char* what) const;
+
 private:
     BindingGuard m_guard;
     bool m_bBound = false;

@@ -131,21 +131,7 @@ CPcFolder::CPcFolder(const wchar_t* virtualPath, const wchar_t* realPath, std::s
 
 CPcFolder::~CPcFolder() { LOG_TRACE << "Deleting CPcFolder " << m_strRealPath; }
 
-HRESULT CPcFolder::checkUsable() const {
-    if (!m_binding.Usable()) {
-        LOG_ERROR << "The connection this folder was opened under has ended.";
-        return E_FAIL;
-    }
-    if (m_strRealPath.empty()) {
-        LOG_ERROR << "No PC path for this folder.";
-        return E_FAIL;
-    }
-    if (!pcpath::Fits(m_strRealPath)) {
-        LOG_ERROR << "Path too long: " << m_strRealPath.size() << " characters.";
-        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    }
-    return S_OK;
-}
+HRESULT CPcFolder::checkUsable() const { return m_binding.CheckItem(m_strRealPath, "folder"); }
 
 HRESULT CPcFolder::PutAttributes(DWORD) { return E_NOTIMPL; }
 
