@@ -7,13 +7,31 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <atomic>
 #include <list>
+#include <memory>
 
 #include "module/Interfaces.h"
 
 class CFile;
 class CFolder;
 class CMountPoint;
+
+// What an object keeps of the binding it was made under. The counter is
+// shared with the connector and moves on at every Initialize, Uninitialize
+// and at the connector's destruction, so Valid() tells, without touching the
+// connector, whether the connector and its mappings may still be used.
+class BindingGuard {
+public:
+    BindingGuard() = default;
+    BindingGuard(std::shared_ptr<const std::atomic<unsigned long>> counter, unsigned long generation)
+        : m_counter(std::move(counter)), m_generation(generation) {}
+    bool Valid() const { return m_counter && m_counter->load() == m_generation; }
+
+private:
+    std::shared_ptr<const std::atomic<unsigned long>> m_counter;
+    unsigned long m_generation = 0;
+};
 
 class DeviceConnector {
 public:
@@ -26,4 +44,7 @@ public:
     virtual HRESULT getKVFMObjects(BSTR& path, std::list<IKVFMObject*>& objects) = 0;
     virtual HRESULT getKVFMFolders(BSTR& path, std::list<IKVFMFolder*>& folders) = 0;
     virtual HRESULT getKVFMFiles(BSTR& path, std::list<IKVFMFile*>& files) = 0;
+    // The binding served now; a connector not tied to a phone binding has none
+    // (objects made from it stay usable).
+    virtual bool GetBinding(BindingGuard& binding) const { return false; }
 };

@@ -2,7 +2,11 @@
 // object-model objects, and the children of the virtual tree's folders.
 #include "connector/SymbianConnectorImpl.h"
 
+#include <shlwapi.h>
+
+#include <memory>
 #include <new>
+#include <type_traits>
 #include <string>
 
 #include "connector/SymbianFile.h"
@@ -13,6 +17,9 @@
 #include "mapping/PcFile.h"
 #include "mapping/PcFolder.h"
 #include "module/Logging.h"
+#include "objects/FMFile.h"
+#include "objects/FMFolder.h"
+#include "objects/FMMountPoint.h"
 
 namespace {
 
@@ -187,19 +194,434 @@ HRESULT SymbianConnector::getMountPoints(std::list<CMountPoint*>& mountPoints) {
     return S_OK;
 }
 
-// The object model's factories come next; until then these refuse cleanly.
-HRESULT SymbianConnector::getKVFMFolder(BSTR&, IKVFMFolder**) {
-    return NotInitialized(m_bInitialized) ? E_FAIL : E_NOTIMPL;
+namespace {
+
+// A new BSTR for a std::wstring, owned by the holder.
+com::UniqueBstr Bstr(const std::wstring& text) {
+    return com::UniqueBstr(text.c_str(), static_cast<UINT>(text.size()));
 }
-HRESULT SymbianConnector::getKVFMFile(BSTR&, IKVFMFile**) {
-    return NotInitialized(m_bInitialized) ? E_FAIL : E_NOTIMPL;
+
+bool IsTreeRoot(BSTR path) {
+    com::UniqueBstr root(L"\\");
+    return VarBstrCmp(path, root.Get(), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
 }
-HRESULT SymbianConnector::getKVFMObjects(BSTR&, std::list<IKVFMObject*>&) {
-    return NotInitialized(m_bInitialized) ? E_FAIL : E_NOTIMPL;
+
+template <class To, class From>
+HRESULT QueryAs(From* from, REFIID iid, To** out) {
+    *out = nullptr;
+    return from ? from->QueryInterface(iid, reinterpret_cast<void**>(out)) : E_POINTER;
 }
-HRESULT SymbianConnector::getKVFMFolders(BSTR&, std::list<IKVFMFolder*>&) {
-    return NotInitialized(m_bInitialized) ? E_FAIL : E_NOTIMPL;
+
+} // namespace
+
+HRESULT SymbianConnector::wrapFolder(BSTR path, CFolder* storage, IKVFMFolder** folder) {
+    HRESULT hr = CFMFolder::CreateCFMFolderInstance(m_pExecutor, this, path, storage, folder);
+    if (FAILED(hr)) {
+        LOG_ERROR << "Unable to create IKVFMFolder";
+    }
+    return hr;
 }
-HRESULT SymbianConnector::getKVFMFiles(BSTR&, std::list<IKVFMFile*>&) {
-    return NotInitialized(m_bInitialized) ? E_FAIL : E_NOTIMPL;
+
+HRESULT SymbianConnector::wrapMountPoint(BSTR path, CMountPoint* storage, IKVFMMountPoint** mountPoint) {
+    HRESULT hr = CFMMountPoint::CreateCFMMountPointInstance(m_pExecutor, this, path, storage, mountPoint);
+    if (FAILED(hr)) {
+        LOG_ERROR << "Unable to create IKVFMMountPoint";
+    }
+    return hr;
+}
+
+HRESULT SymbianConnector::getKVFMFolder(BSTR& path, IKVFMFolder** folder) {
+    LOG_TRACE << "Enter";
+    if (NotInitialized(m_bInitialized)) return E_FAIL;
+    if (!path || !folder) {
+        LOG_ERROR << "Invalid argument received. NULL pointer.";
+        return E_INVALIDARG;
+    }
+    *folder = nullptr;
+    LOG_DEBUG << "virtualPath=" << path;
+    if (IsTreeRoot(path)) {
+        LOG_DEBUG << "RootFolder";
+        return wrapFolder(path, nullptr, folder);
+    }
+    try {
+        std::wstring pcPath;
+        const bool onCard = findOnCard(path, true, pcPath);
+        auto cardFolder = [&]() -> HRESULT {
+            auto* storage = new (std::nothrow) CPcFolder(path, pcPath.c_str(), m_pMassStorageMapping, CurrentBinding());
+            return storage ? wrapFolder(path, storage, folder) : E_OUTOFMEMORY;
+        };
+        com::UniqueBstr devicePath;
+        if (!mapOnPhone(path, devicePath)) {
+            if (onCard) return cardFolder();
+            LOG_ERROR << "Failed to map virtual path";
+            LOG_DEBUG << "Path: " << path;
+            return E_FAIL;
+        }
+        com::ComPtr<ISCDeviceStorageItem> item;
+        long type = 0;
+        try {
+            item = scom::StorageItem(m_pDevice.Get(), devicePath.Get());
+            if (item) scom::Check(item->get_Type(&type), item.Get(), IID_ISCDeviceStorageItem);
+        } catch (const _com_error& e) {
+            item.Reset();
+            LOG_DEBUG << "Unable to open folder " << path << " on device. ErrorMessage="
+                      << static_cast<const wchar_t*>(e.ErrorMessage());
+        }
+        if (!item) {
+            if (onCard) return cardFolder();
+            LOG_ERROR << "Unable to map directory";
+            LOG_DEBUG << "path: " << path;
+            return E_FAIL;
+        }
+        if (type == scItemDirectory) {
+            LOG_DEBUG << "Folder";
+            com::ComPtr<ISCDeviceStorageDirectory> directory;
+            if (FAILED(item.As(directory, IID_ISCDeviceStorageDirectory))) {
+                LOG_ERROR << "Unable to find directory on device: " << path;
+                return E_FAIL;
+            }
+            CFolder* storage = nullptr;
+            if (onCard) {
+                com::UniqueBstr pc(pcPath.c_str());
+                storage = new (std::nothrow) CMergeFolder(this, path, pc.Get(), directory.Get(), m_pMapping,
+                                                          m_pMassStorageMapping, CurrentBinding());
+            } else {
+                storage = new (std::nothrow) CSymbianFolder(this, path, directory.Get(), m_pMapping,
+                                                            m_pMassStorageMapping, CurrentBinding());
+            }
+            if (!storage) return E_OUTOFMEMORY;
+            return wrapFolder(path, storage, folder);
+        }
+        if (type == scItemDrive) {
+            LOG_DEBUG << "Drive";
+            com::ComPtr<ISCDrive> drive;
+            if (FAILED(item.As(drive, IID_ISCDrive))) {
+                LOG_ERROR << "Unable to find drive on device: " << path;
+                return E_FAIL;
+            }
+            auto* storage = new (std::nothrow) CSymbianMountPoint(this, path, drive.Get(), CurrentBinding());
+            if (!storage) return E_OUTOFMEMORY;
+            com::ComPtr<IKVFMMountPoint> mountPoint;
+            HRESULT hr = wrapMountPoint(path, storage, mountPoint.Receive());
+            if (FAILED(hr)) return hr;
+            return QueryAs(mountPoint.Get(), IID_IKVFMFolder, folder);
+        }
+        LOG_ERROR << "Not a folder.";
+        return E_INVALIDARG;
+    } catch (const _com_error& e) {
+        LOG_ERROR << "com_error caught: " << static_cast<const wchar_t*>(e.ErrorMessage());
+        return E_FAIL;
+    } catch (...) {
+        LOG_ERROR << "Unhandled exception caught";
+        return E_FAIL;
+    }
+}
+
+HRESULT SymbianConnector::getKVFMFile(BSTR& path, IKVFMFile** file) {
+    LOG_TRACE << "Enter";
+    if (NotInitialized(m_bInitialized)) return E_FAIL;
+    if (!path || !file) {
+        LOG_ERROR << "Invalid argument received. NULL pointer.";
+        return E_INVALIDARG;
+    }
+    *file = nullptr;
+    CFile* storage = nullptr;
+    HRESULT hr = getCFile(path, &storage);
+    if (FAILED(hr)) return hr;
+    hr = CFMFile::CreateCFMFileInstance(m_pExecutor, this, path, storage, file);
+    if (FAILED(hr)) {
+        LOG_ERROR << "Unable to create IKVFMFile";
+        return hr;
+    }
+    LOG_TRACE << "Exit";
+    return S_OK;
+}
+
+// Children of a folder: storage objects turned into object-model objects of
+// interface I. A child that cannot be made is logged and skipped.
+template <class I>
+HRESULT SymbianConnector::appendChildren(BSTR& path, bool folders, bool files, std::list<I*>& out) {
+    CFolder* raw = nullptr;
+    if (FAILED(getCFolder(path, &raw)) || !raw) {
+        LOG_ERROR << "Unable to map folder " << path;
+        return E_FAIL;
+    }
+    std::unique_ptr<CFolder> folder(raw);
+    std::list<CFolder*> childFolders;
+    std::list<CFile*> childFiles;
+    // Whatever is not handed to a factory is deleted here.
+    struct Owned {
+        std::list<CFolder*>& folders;
+        std::list<CFile*>& files;
+        ~Owned() {
+            for (CFolder* f : folders) delete f;
+            for (CFile* f : files) delete f;
+        }
+    } owned{childFolders, childFiles};
+    if (folders && FAILED(folder->GetCFolders(childFolders))) {
+        LOG_ERROR << "Failed to get child folders to " << path;
+        return E_FAIL;
+    }
+    if (files && FAILED(folder->GetCFiles(childFiles))) {
+        LOG_ERROR << "Failed to get child files to " << path;
+        return E_FAIL;
+    }
+    const IID& iid = __uuidof(I);
+    for (CFolder*& child : childFolders) {
+        com::UniqueBstr childPath;
+        if (FAILED(child->GetPath(childPath.Receive())) || childPath.IsNull()) {
+            LOG_ERROR << "Failed to get virtual path for folder.";
+            continue;
+        }
+        com::ComPtr<IKVFMFolder> object;
+        CFolder* storage = child;
+        child = nullptr;
+        if (FAILED(CFMFolder::CreateCFMFolderInstance(m_pExecutor, this, childPath.Get(), storage, object.Receive()))) {
+            LOG_ERROR << "Could not create FMFolder";
+            continue;
+        }
+        I* item = nullptr;
+        if (FAILED(QueryAs(object.Get(), iid, &item))) {
+            LOG_ERROR << "Unable to get IKVFMObject interface on folder";
+            continue;
+        }
+        out.push_back(item);
+    }
+    for (CFile*& child : childFiles) {
+        com::UniqueBstr childPath;
+        if (FAILED(child->GetPath(childPath.Receive())) || childPath.IsNull()) {
+            LOG_ERROR << "Failed to get virtual path for file.";
+            continue;
+        }
+        com::ComPtr<IKVFMFile> object;
+        CFile* storage = child;
+        child = nullptr;
+        if (FAILED(CFMFile::CreateCFMFileInstance(m_pExecutor, this, childPath.Get(), storage, object.Receive()))) {
+            LOG_ERROR << "Could not create FMFile";
+            continue;
+        }
+        I* item = nullptr;
+        if (FAILED(QueryAs(object.Get(), iid, &item))) {
+            LOG_ERROR << "Unable to get IKVFMObject interface on file";
+            continue;
+        }
+        out.push_back(item);
+    }
+    return S_OK;
+}
+
+template <class I>
+HRESULT SymbianConnector::rootChildrenRaw(std::list<I*>& out) {
+    std::list<CMountPoint*> mountPoints;
+    HRESULT hr = getMountPoints(mountPoints);
+    if (FAILED(hr)) {
+        for (CMountPoint* m : mountPoints) delete m;
+        LOG_ERROR << "Unable to fetch drive information from device";
+        return hr;
+    }
+    for (CMountPoint* raw : mountPoints) {
+        std::unique_ptr<CMountPoint> storage(raw);
+        com::UniqueBstr path;
+        if (FAILED(storage->GetPath(path.Receive())) || path.IsNull()) {
+            LOG_ERROR << "Failed to get virtual path for this Mountpoint";
+            continue;
+        }
+        com::ComPtr<IKVFMMountPoint> mountPoint;
+        if (FAILED(CFMMountPoint::CreateCFMMountPointInstance(m_pExecutor, this, path.Get(), storage.release(),
+                                                              mountPoint.Receive()))) {
+            LOG_ERROR << "Unable to create Mount Point";
+            continue;
+        }
+        I* item = nullptr;
+        if (FAILED(QueryAs(mountPoint.Get(), __uuidof(I), &item))) {
+            LOG_ERROR << "Could not get " << (std::is_same<I, IKVFMFolder>::value ? "IKVFMFolder" : "IKVFMObject")
+                      << " interface on mount point";
+            continue;
+        }
+        out.push_back(item);
+    }
+    return S_OK;
+}
+
+template <class I>
+HRESULT SymbianConnector::rootChildrenBrowser(std::list<I*>& out, bool withCard) {
+    StringList realPaths;
+    if (FAILED(m_pMapping->getMountpoints(realPaths))) {
+        LOG_ERROR << "Failed to get configured mountpoints.";
+        return E_FAIL;
+    }
+    for (const std::wstring& real : realPaths) {
+        com::UniqueBstr realPath = Bstr(real);
+        com::ComPtr<ISCDeviceStorageItem> item;
+        long type = 0;
+        try {
+            item = scom::StorageItem(m_pDevice.Get(), realPath.Get());
+            if (item) scom::Check(item->get_Type(&type), item.Get(), IID_ISCDeviceStorageItem);
+        } catch (const _com_error&) {
+            item.Reset();
+        }
+        if (!item) {
+            LOG_ERROR << "Path from mapping did not match any storage on device.";
+            LOG_DEBUG << "Path=" << real;
+            continue;
+        }
+        com::UniqueBstr virtualPath;
+        BSTR device = realPath.Get();
+        if (FAILED(m_pMapping->UnMapPath(&device, virtualPath.Receive())) || virtualPath.IsNull()) {
+            LOG_WARNING << "Mountpoint did not have any mapping.";
+            LOG_DEBUG << "Path=" << real;
+            continue;
+        }
+        I* child = nullptr;
+        if (type == scItemDrive) {
+            com::ComPtr<ISCDrive> drive;
+            if (FAILED(item.As(drive, IID_ISCDrive))) {
+                LOG_ERROR << "Unable to find drive on device";
+                continue;
+            }
+            auto* storage = new (std::nothrow) CSymbianMountPoint(this, virtualPath.Get(), drive.Get(), CurrentBinding());
+            com::ComPtr<IKVFMMountPoint> mountPoint;
+            if (!storage || FAILED(CFMMountPoint::CreateCFMMountPointInstance(m_pExecutor, this, virtualPath.Get(),
+                                                                              storage, mountPoint.Receive()))) {
+                LOG_ERROR << "Unable to create mountpoint";
+                continue;
+            }
+            if (FAILED(QueryAs(mountPoint.Get(), __uuidof(I), &child))) {
+                LOG_ERROR << "Could not get " << (std::is_same<I, IKVFMFolder>::value ? "IKVFMFolder" : "IKVFMObject")
+                          << " interface on mountpoint";
+                continue;
+            }
+        } else if (type == scItemDirectory) {
+            com::ComPtr<ISCDeviceStorageDirectory> directory;
+            if (FAILED(item.As(directory, IID_ISCDeviceStorageDirectory))) {
+                LOG_ERROR << "Unable to find directory on device";
+                continue;
+            }
+            auto* storage = new (std::nothrow) CSymbianFolder(this, virtualPath.Get(), directory.Get(), m_pMapping,
+                                                              m_pMassStorageMapping, CurrentBinding());
+            com::ComPtr<IKVFMFolder> folder;
+            if (!storage ||
+                FAILED(CFMFolder::CreateCFMFolderInstance(m_pExecutor, this, virtualPath.Get(), storage, folder.Receive()))) {
+                LOG_ERROR << "Could not create FMFolder";
+                continue;
+            }
+            if (FAILED(QueryAs(folder.Get(), __uuidof(I), &child))) {
+                LOG_ERROR << "Could not get " << (std::is_same<I, IKVFMFolder>::value ? "IKVFMFolder" : "IKVFMObject")
+                          << " interface on mount point";
+                continue;
+            }
+        } else {
+            LOG_ERROR << "Invalid storage type for mountpoint.";
+            continue;
+        }
+        out.push_back(child);
+    }
+    if (!withCard || !m_pMassStorageMapping) return S_OK;
+
+    StringList cardPaths;
+    if (FAILED(m_pMassStorageMapping->getMountpoints(cardPaths))) {
+        LOG_ERROR << "Failed to get mass storage mountpoints.";
+        return S_OK;
+    }
+    for (const std::wstring& real : cardPaths) {
+        com::UniqueBstr realPath = Bstr(real);
+        BSTR pc = realPath.Get();
+        com::UniqueBstr virtualPath;
+        if (FAILED(m_pMassStorageMapping->UnMapPath(&pc, virtualPath.Receive())) || virtualPath.IsNull()) {
+            LOG_ERROR << "Unable to UnMap Mountpoint=" << real;
+            continue;
+        }
+        auto* storage = new (std::nothrow) CPcFolder(virtualPath.Get(), real.c_str(), m_pMassStorageMapping, CurrentBinding());
+        com::ComPtr<IKVFMFolder> folder;
+        if (!storage || FAILED(CFMFolder::CreateCFMFolderInstance(m_pExecutor, this, virtualPath.Get(), storage,
+                                                                  folder.Receive()))) {
+            LOG_ERROR << "Unable to create IKVFMFolder";
+            continue;
+        }
+        I* child = nullptr;
+        if (FAILED(QueryAs(folder.Get(), __uuidof(I), &child))) {
+            LOG_ERROR << "Could not get IKVFMObject interface on folder";
+            continue;
+        }
+        out.push_back(child);
+    }
+    return S_OK;
+}
+
+HRESULT SymbianConnector::getKVFMObjects(BSTR& path, std::list<IKVFMObject*>& objects) {
+    LOG_TRACE << "Enter";
+    if (NotInitialized(m_bInitialized)) return E_FAIL;
+    if (!path) {
+        LOG_ERROR << "Invalid argument received. NULL pointer.";
+        return E_INVALIDARG;
+    }
+    HRESULT hr;
+    try {
+        if (PathIsRootW(path)) {
+            if (m_bBrowserMappingInUse) {
+                LOG_DEBUG << "Using browsermapping";
+                hr = rootChildrenBrowser(objects, true);
+            } else {
+                LOG_DEBUG << "Using raw mapping";
+                hr = rootChildrenRaw(objects);
+            }
+        } else {
+            LOG_DEBUG << "Folder";
+            hr = appendChildren(path, true, true, objects);
+        }
+    } catch (...) {
+        LOG_ERROR << "Unhandled exception caught";
+        hr = E_FAIL;
+    }
+    if (SUCCEEDED(hr)) {
+        LOG_TRACE << "Exit";
+    }
+    return hr;
+}
+
+HRESULT SymbianConnector::getKVFMFolders(BSTR& path, std::list<IKVFMFolder*>& folders) {
+    LOG_TRACE << "Enter";
+    if (NotInitialized(m_bInitialized)) return E_FAIL;
+    if (!path) {
+        LOG_ERROR << "Invalid argument received. NULL pointer.";
+        return E_INVALIDARG;
+    }
+    HRESULT hr;
+    try {
+        if (IsTreeRoot(path)) {
+            hr = m_bBrowserMappingInUse ? rootChildrenBrowser(folders, false) : rootChildrenRaw(folders);
+            if (FAILED(hr)) {
+                LOG_ERROR << "Unable to retrieve folders for path";
+            }
+        } else {
+            hr = appendChildren(path, true, false, folders);
+        }
+    } catch (...) {
+        LOG_ERROR << "Unhandled exception caught";
+        hr = E_FAIL;
+    }
+    if (SUCCEEDED(hr)) {
+        LOG_TRACE << "Exit";
+    }
+    return hr;
+}
+
+HRESULT SymbianConnector::getKVFMFiles(BSTR& path, std::list<IKVFMFile*>& files) {
+    LOG_TRACE << "Enter";
+    if (NotInitialized(m_bInitialized)) return E_FAIL;
+    if (!path) {
+        LOG_ERROR << "Invalid argument received. NULL pointer.";
+        return E_INVALIDARG;
+    }
+    HRESULT hr;
+    try {
+        hr = appendChildren(path, false, true, files);
+    } catch (...) {
+        LOG_ERROR << "Unhandled exception caught";
+        hr = E_FAIL;
+    }
+    if (SUCCEEDED(hr)) {
+        LOG_TRACE << "Exit";
+    }
+    return hr;
 }

@@ -20,22 +20,6 @@ class CFolderMapping;
 // {98C34439-558E-4BDE-AC27-25D53A202E95}
 extern const CLSID CLSID_SCOMApplication;
 
-// What a storage object keeps of the binding it was made under. The counter
-// is shared with the connector and moves on at every Initialize, Uninitialize
-// and at the connector's destruction, so Valid() tells, without touching the
-// connector, whether the connector and its mappings may still be used.
-class BindingGuard {
-public:
-    BindingGuard() = default;
-    BindingGuard(std::shared_ptr<const std::atomic<unsigned long>> counter, unsigned long generation)
-        : m_counter(std::move(counter)), m_generation(generation) {}
-    bool Valid() const { return m_counter && m_counter->load() == m_generation; }
-
-private:
-    std::shared_ptr<const std::atomic<unsigned long>> m_counter;
-    unsigned long m_generation = 0;
-};
-
 class SymbianConnector : public DeviceConnector {
 public:
     SymbianConnector();
@@ -73,6 +57,10 @@ public:
     std::shared_ptr<CFolderMapping> GetMassStorageMapping() const { return m_pMassStorageMapping; }
     unsigned long BindingGeneration() const { return m_generation->load(); }
     BindingGuard CurrentBinding() const { return BindingGuard(m_generation, m_generation->load()); }
+    bool GetBinding(BindingGuard& binding) const override {
+        binding = CurrentBinding();
+        return true;
+    }
 
 protected:
     // Seams for tests; the defaults create the real objects.
@@ -88,6 +76,16 @@ private:
     // Where a virtual path lives: on the memory card (its PC path) and/or on the phone.
     bool findOnCard(BSTR& path, bool folder, std::wstring& pcPath);
     bool mapOnPhone(BSTR& path, com::UniqueBstr& devicePath);
+    // Object-model objects over storage objects (taken over in every case).
+    HRESULT wrapFolder(BSTR path, CFolder* storage, IKVFMFolder** folder);
+    HRESULT wrapMountPoint(BSTR path, CMountPoint* storage, IKVFMMountPoint** mountPoint);
+    template <class I>
+    HRESULT appendChildren(BSTR& path, bool folders, bool files, std::list<I*>& out);
+    template <class I>
+    HRESULT rootChildrenRaw(std::list<I*>& out);
+    // withCard: the memory card's mount points follow the configured ones.
+    template <class I>
+    HRESULT rootChildrenBrowser(std::list<I*>& out, bool withCard);
 
     com::ComPtr<ISCApplication> m_pApplication;
     com::ComPtr<ISCDevice> m_pDevice;

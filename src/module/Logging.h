@@ -89,6 +89,18 @@ private:
 #define KVLOG(level) \
     if (LogMessage kvlogMessage_{(level), __FILE__, __LINE__, __PRETTY_FUNCTION__}; !kvlogMessage_) {} else kvlogMessage_
 
+// Where a log line of a shared helper is attributed: the calling method.
+struct LogSite {
+    const char* file;
+    int line;
+    const char* function;
+};
+#define KV_LOG_SITE (LogSite{__FILE__, __LINE__, __PRETTY_FUNCTION__})
+
+#define KVLOG_AT(level, site)                                                                            \
+    if (LogMessage kvlogMessage_{(level), (site).file, (site).line, (site).function}; !kvlogMessage_) {} \
+    else kvlogMessage_
+
 #define LOG_FATAL   KVLOG(LOGLEVEL_FATAL)
 #define LOG_ERROR   KVLOG(LOGLEVEL_ERROR)
 #define LOG_WARNING KVLOG(LOGLEVEL_WARNING)

@@ -5,11 +5,9 @@
 #include "module/Interfaces.h"
 #include "objects/FileMgmt.h"
 #include "objects/FMFile.h"
-#include "objects/FMFiles.h"
 #include "objects/FMFolder.h"
-#include "objects/FMFolders.h"
 #include "objects/FMMountPoint.h"
-#include "objects/FMObjects.h"
+#include "objects/FMCollections.h"
 
 namespace morvane {
 

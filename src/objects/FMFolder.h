@@ -1,49 +1,71 @@
-// Placeholder until the object model lands: creatable and answering its
-// interfaces, every member returns E_NOTIMPL.
+// A folder of the virtual tree: on the phone, on the memory card, merged from
+// both, or the tree's root. Lists its content and starts the operations that
+// put things into it or take it to the PC.
 #pragma once
 
-#include "com/ComDispatch.h"
-#include "com/ComObject.h"
-#include "module/Interfaces.h"
+#include <memory>
 
-class CFMFolder : public com::ComObjectRoot<com::SingleThreadModel>,
-                  public com::DispatchImpl<IKVFMFolder, &LIBID_KVFileMgmtLib> {
+#include "objects/FMObjectOuter.h"
+
+#include "connector/StorageObject.h"
+
+class CFMFolder : public CFMObjectOuter<IKVFMFolder> {
 public:
+    CFMFolder() = default;
+    ~CFMFolder();
+
     BEGIN_COM_MAP(CFMFolder)
         COM_INTERFACE_ENTRY(IKVFMFolder)
+        COM_INTERFACE_ENTRY_FUNC(IID_IConnectionPointContainer, &CFMFolder::ForwardToInner, 0)
         COM_INTERFACE_ENTRY2(IKVFMObject, IKVFMFolder)
         COM_INTERFACE_ENTRY2(IDispatch, IKVFMFolder)
     END_COM_MAP()
 
-    STDMETHOD(get_Name)(BSTR *name) override { return E_NOTIMPL; }
-    STDMETHOD(get_Path)(BSTR *path) override { return E_NOTIMPL; }
-    STDMETHOD(get_Parent)(IKVFMFolder **parent) override { return E_NOTIMPL; }
-    STDMETHOD(get_Type)(LONG *kind) override { return E_NOTIMPL; }
-    STDMETHOD(Delete)(LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(CopyTo)(IKVFMFolder *target, BSTR name, LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(CopyToPC)(BSTR pcFolder, BSTR pcName, LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(MoveTo)(IKVFMFolder *target, BSTR name, LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(MoveToPC)(BSTR pcFolder, BSTR pcName, LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(get_Created)(DATE *time) override { return E_NOTIMPL; }
-    STDMETHOD(get_Accessed)(DATE *time) override { return E_NOTIMPL; }
-    STDMETHOD(get_Changed)(DATE *time) override { return E_NOTIMPL; }
-    STDMETHOD(get_FileAttributes)(LONG *attributes) override { return E_NOTIMPL; }
-    STDMETHOD(put_FileAttributes)(LONG attributes) override { return E_NOTIMPL; }
-    STDMETHOD(Rename)(BSTR newName, LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(Refresh)(VARIANT reserved) override { return E_NOTIMPL; }
-    STDMETHOD(NewFolder)(BSTR name, LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(MoveFolderFromPC)(BSTR pcSource, BSTR name, LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(MoveFileFromPC)(BSTR pcSource, BSTR newName, LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(CopyFolderFromPC)(BSTR pcSource, BSTR name, LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(CopyFileFromPC)(BSTR pcSource, BSTR newName, LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(get_Objects)(IKVFMObjects **objects) override { return E_NOTIMPL; }
-    STDMETHOD(get_Files)(IKVFMFiles **files) override { return E_NOTIMPL; }
-    STDMETHOD(get_Folders)(IKVFMFolders **folders) override { return E_NOTIMPL; }
-    STDMETHOD(CopyObjectFrom)(IKVFMObject *source, BSTR name, LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(MoveObjectFrom)(IKVFMObject *source, BSTR name, LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(CopyObjectsFrom)(IKVFMObjects *sources, BSTR name, LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(MoveObjectsFrom)(IKVFMObjects *sources, BSTR name, LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(GetObjectsAsynch)(LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(GetFilesAsynch)(LONG *transactionId) override { return E_NOTIMPL; }
-    STDMETHOD(GetFoldersAsynch)(LONG *transactionId) override { return E_NOTIMPL; }
+    HRESULT FinalConstruct() { return CreateInnerObject(); }
+    void FinalRelease() { ReleaseInnerObject(); }
+
+    // Makes an initialised folder object; takes ownership of storageFolder
+    // (null for the tree's root) in every case.
+    static HRESULT CreateCFMFolderInstance(CAsynchOperationExecutor* executor, DeviceConnector* connector, BSTR path,
+                                           CFolder* storageFolder, IKVFMFolder** folder);
+
+    // Takes ownership of storageFolder.
+    void Init(CAsynchOperationExecutor* executor, DeviceConnector* connector, BSTR path, CFolder* storageFolder);
+
+    // IKVFMObject
+    STDMETHOD(get_Path)(BSTR* path) override;
+    STDMETHOD(get_Type)(LONG* kind) override;
+    STDMETHOD(Delete)(LONG* transactionId) override;
+    STDMETHOD(CopyToPC)(BSTR pcFolder, BSTR pcName, LONG* transactionId) override;
+    STDMETHOD(MoveToPC)(BSTR pcFolder, BSTR pcName, LONG* transactionId) override;
+    STDMETHOD(put_FileAttributes)(LONG) override { return E_NOTIMPL; }
+    STDMETHOD(Rename)(BSTR newName, LONG* transactionId) override;
+    STDMETHOD(Refresh)(VARIANT) override { return E_NOTIMPL; }
+    // IKVFMFolder
+    STDMETHOD(NewFolder)(BSTR name, LONG* transactionId) override;
+    STDMETHOD(MoveFolderFromPC)(BSTR pcSource, BSTR name, LONG* transactionId) override;
+    STDMETHOD(MoveFileFromPC)(BSTR pcSource, BSTR newName, LONG* transactionId) override;
+    STDMETHOD(CopyFolderFromPC)(BSTR pcSource, BSTR name, LONG* transactionId) override;
+    STDMETHOD(CopyFileFromPC)(BSTR pcSource, BSTR newName, LONG* transactionId) override;
+    STDMETHOD(get_Objects)(IKVFMObjects** objects) override;
+    STDMETHOD(get_Files)(IKVFMFiles** files) override;
+    STDMETHOD(get_Folders)(IKVFMFolders** folders) override;
+    STDMETHOD(CopyObjectFrom)(IKVFMObject*, BSTR, LONG*) override { return E_NOTIMPL; }
+    STDMETHOD(MoveObjectFrom)(IKVFMObject*, BSTR, LONG*) override { return E_NOTIMPL; }
+    STDMETHOD(CopyObjectsFrom)(IKVFMObjects*, BSTR, LONG*) override { return E_NOTIMPL; }
+    STDMETHOD(MoveObjectsFrom)(IKVFMObjects*, BSTR, LONG*) override { return E_NOTIMPL; }
+    STDMETHOD(GetObjectsAsynch)(LONG* transactionId) override;
+    STDMETHOD(GetFilesAsynch)(LONG* transactionId) override;
+    STDMETHOD(GetFoldersAsynch)(LONG* transactionId) override;
+
+private:
+    HRESULT StartToPc(bool move, BSTR pcFolder, BSTR pcName, LONG* transactionId);
+    HRESULT StartFolderFromPc(bool move, BSTR pcSource, BSTR name, LONG* transactionId);
+    HRESULT StartFileFromPc(bool move, BSTR pcSource, BSTR newName, LONG* transactionId);
+    // Before a copy onto an existing read-only phone file: clears that bit.
+    void ClearReadOnlyOfTarget(BSTR newName);
+    // The folder's path for a listing; fails when its phone is gone.
+    HRESULT ListingPath(com::UniqueBstr& path);
+
+    std::unique_ptr<CFolder> m_pStorageFolder;
 };

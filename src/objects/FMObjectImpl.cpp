@@ -69,6 +69,7 @@ HRESULT FMObjectImpl::Init(CAsynchOperationExecutor* executor, DeviceConnector* 
         }
         m_pDeviceConnector = connector;
         m_pExecutor = executor;
+        m_bBound = connector && connector->GetBinding(m_binding);
         m_bstrPath = std::move(stored);
         m_bInitialized = true;
     } catch (...) {
@@ -159,6 +160,7 @@ STDMETHODIMP FMObjectImpl::get_Parent(IKVFMFolder** parent) {
             LOG_ERROR << "No device connector";
             return E_FAIL;
         }
+        if (!BindingUsable()) return E_FAIL;
         BSTR parentBstr = SysAllocStringLen(parentPath.c_str(), static_cast<UINT>(parentPath.size()));
         if (!parentBstr) return E_OUTOFMEMORY;
         com::UniqueBstr owner = com::UniqueBstr::Adopt(parentBstr);
@@ -205,8 +207,8 @@ STDMETHODIMP FMObjectImpl::get_FileAttributes(LONG* attributes) {
     return S_OK;
 }
 
-void FMObjectImpl::SetTimes(DATE created, DATE accessed, DATE changed) {
-    m_dateCreated = created;
-    m_dateAccessed = accessed;
-    m_dateChanged = changed;
+bool FMObjectImpl::BindingUsable() const {
+    if (!m_bBound || m_binding.Valid()) return true;
+    LOG_ERROR << "The phone this object belongs to is no longer bound.";
+    return false;
 }

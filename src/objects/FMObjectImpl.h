@@ -7,11 +7,11 @@
 #include "com/ComDispatch.h"
 #include "com/ComObject.h"
 #include "com/ComUtil.h"
+#include "connector/DeviceConnector.h"
 #include "module/Interfaces.h"
 
 class CAsynchOperationExecutor;
 class CStorageObject;
-class DeviceConnector;
 
 class FMObjectImpl : public com::ComObjectRoot<com::MultiThreadModel>,
                      public com::DispatchImpl<IKVFMObject, &LIBID_KVFileMgmtLib>,
@@ -65,8 +65,13 @@ public:
     DeviceConnector* GetConnector() const { return m_pDeviceConnector; }
     CAsynchOperationExecutor* GetExecutor() const { return m_pExecutor; }
     DWORD GetForbiddenOps() const { return m_dwForbiddenOps; }
+    // Whether the connector and executor of the object's binding still exist;
+    // logs why not. Objects outlive unbinding and the service itself.
+    bool BindingUsable() const;
     // A refreshing outer overwrites what Init read.
-    void SetTimes(DATE created, DATE accessed, DATE changed);
+    void SetCreated(DATE time) { m_dateCreated = time; }
+    void SetAccessed(DATE time) { m_dateAccessed = time; }
+    void SetChanged(DATE time) { m_dateChanged = time; }
     void SetAttributes(DWORD attributes) { m_dwAttributes = attributes; }
 
 private:
@@ -80,6 +85,8 @@ private:
     DATE m_dateChanged = 0.0;
     DWORD m_dwAttributes = 0;
     DWORD m_dwForbiddenOps = 0;
+    BindingGuard m_binding;
+    bool m_bBound = false;  // made under a phone binding (m_binding applies)
     // Guards the sink list; constructed before use by the base, which only stores it.
     com::CriticalSection m_csObject;
 };

@@ -2,6 +2,10 @@
 
 #include "module/FMService.h"
 #include "module/Logging.h"
+#include "objects/PathFunctions.h"
+#include "connector/SymbianConnectorImpl.h"
+
+#include <string>
 
 CFileMgmt::CFileMgmt() : m_pDeviceConnector(nullptr), m_pService(nullptr) {
     LOG_TRACE << "Creating CFileMgmt object. this=0x" << this;
@@ -54,8 +58,12 @@ STDMETHODIMP CFileMgmt::CreateFMFile(BSTR path, IKVFMFile** file) {
         LOG_ERROR << "Invalid argument. NULL pointer received.";
         return E_INVALIDARG;
     }
-    // Path resolution arrives with the device connector.
-    return E_NOTIMPL;
+    std::wstring normalised;
+    HRESULT hr = NormalisePath(path ? path : L"", normalised);
+    if (FAILED(hr)) return hr;
+    hr = Resolve(normalised, [&](BSTR& p) { return m_pDeviceConnector->getKVFMFile(p, file); });
+    LOG_TRACE << "Exit";
+    return hr;
 }
 
 STDMETHODIMP CFileMgmt::CreateFMFolder(BSTR path, IKVFMFolder** folder) {
@@ -68,5 +76,26 @@ STDMETHODIMP CFileMgmt::CreateFMFolder(BSTR path, IKVFMFolder** folder) {
         LOG_ERROR << "Invalid argument. NULL pointer received.";
         return E_INVALIDARG;
     }
-    return E_NOTIMPL;
+    // With and without a trailing backslash name the same folder.
+    std::wstring withSlash = path ? std::wstring(path, SysStringLen(path)) : std::wstring();
+    withSlash += L'\\';
+    std::wstring normalised;
+    HRESULT hr = NormalisePath(withSlash.c_str(), normalised);
+    if (FAILED(hr)) return hr;
+    hr = Resolve(normalised, [&](BSTR& p) { return m_pDeviceConnector->getKVFMFolder(p, folder); });
+    LOG_TRACE << "Exit";
+    return hr;
+}
+
+template <class Fn>
+HRESULT CFileMgmt::Resolve(const std::wstring& path, Fn resolve) {
+    com::UniqueBstr bstr(path.c_str(), static_cast<UINT>(path.size()));
+    if (bstr.IsNull()) return E_OUTOFMEMORY;
+    BSTR p = bstr.Get();
+    try {
+        return resolve(p);
+    } catch (...) {
+        LOG_ERROR << "Unhandled exception caught";
+        return E_FAIL;
+    }
 }

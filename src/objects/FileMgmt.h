@@ -6,6 +6,8 @@
 #include "com/ComUtil.h"
 #include "module/Interfaces.h"
 
+#include <string>
+
 class CFMService;
 class SymbianConnector;
 
@@ -35,6 +37,8 @@ public:
 
 private:
     bool HasBoundDevice() const;
+    template <class Fn>
+    HRESULT Resolve(const std::wstring& path, Fn resolve);
 
     SymbianConnector* m_pDeviceConnector;
     CFMService* m_pService;

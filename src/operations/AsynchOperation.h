@@ -19,13 +19,6 @@ class CAsynchOperationExecutor;
 class DeviceConnector;
 class FMObjectImpl;
 
-// Where a log line of a shared helper is attributed: the calling method.
-struct LogSite {
-    const char* file;
-    int line;
-    const char* function;
-};
-#define KV_LOG_SITE (LogSite{__FILE__, __LINE__, __PRETTY_FUNCTION__})
 
 // Base of the operation classes. A class derives from it, implements Execute
 // and an Init that calls InitCommon, and is created as com::ComObject<Class>.

@@ -1,0 +1,193 @@
+#include "objects/FMFile.h"
+
+#include <new>
+#include <string>
+
+#include "connector/StorageObject.h"
+#include "objects/PathFunctions.h"
+#include "operations/DeviceOperations.h"
+#include "operations/TransferOperations.h"
+
+HRESULT MakePcTargetPath(BSTR pcFolder, BSTR pcName, com::UniqueBstr& target) {
+    try {
+        std::wstring folder = pcFolder ? std::wstring(pcFolder, SysStringLen(pcFolder)) : std::wstring();
+        folder += L'\\';
+        std::wstring normalised;
+        HRESULT hr = NormalisePath(folder.c_str(), normalised);
+        if (FAILED(hr)) return hr;
+        if (pcName) normalised.append(pcName, SysStringLen(pcName));
+        if (normalised.size() >= kPathBufferChars) return kPathTooLong;
+        target = com::UniqueBstr(normalised.c_str(), static_cast<UINT>(normalised.size()));
+        return target.IsNull() ? E_OUTOFMEMORY : S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+CFMFile::~CFMFile() {
+    LOG_TRACE << "Deleting CFMFile.";
+}
+
+HRESULT CFMFile::CreateCFMFileInstance(CAsynchOperationExecutor* executor, DeviceConnector* connector, BSTR path,
+                                       CFile* storageFile, IKVFMFile** file) {
+    LOG_TRACE << "Enter";
+    std::unique_ptr<CFile> owned(storageFile);
+    if (!executor || !connector || !storageFile || !file) {
+        LOG_ERROR << "Invalid argument. NULL pointer received.";
+        return E_INVALIDARG;
+    }
+    *file = nullptr;
+    com::ComObject<CFMFile>* object = nullptr;
+    HRESULT hr = com::ComObject<CFMFile>::CreateInstance(&object);
+    if (FAILED(hr)) {
+        LOG_ERROR << "Could not create instance of FMFile";
+        return hr;
+    }
+    object->AddRef();
+    auto holder = com::ComPtr<IKVFMFile>::Adopt(static_cast<IKVFMFile*>(object));
+    object->Init(executor, connector, path, owned.release());
+    LOG_TRACE << "Exit";
+    return holder->QueryInterface(IID_IKVFMFile, reinterpret_cast<void**>(file));
+}
+
+void CFMFile::Init(CAsynchOperationExecutor* executor, DeviceConnector* connector, BSTR path, CFile* storageFile) {
+    LOG_TRACE << "Enter";
+    m_pStorageFile.reset(storageFile);
+    m_pImpl->Init(executor, connector, path, storageFile);
+    if (storageFile) {
+        ULONG size = m_ulSize;
+        storageFile->GetSize(&size);
+        m_ulSize = size;
+        com::UniqueBstr mime;
+        if (SUCCEEDED(storageFile->GetMIMEType(mime.Receive()))) m_bstrMimeType = std::move(mime);
+    }
+    LOG_TRACE << "Exit";
+}
+
+STDMETHODIMP CFMFile::get_Type(LONG* kind) {
+    if (!kind) return E_INVALIDARG;
+    *kind = 1;
+    return S_OK;
+}
+
+STDMETHODIMP CFMFile::Delete(LONG* transactionId) {
+    LOG_TRACE << "Enter";
+    LOG_EVENT << "Deleting file on device.";
+    FMObjectImpl* target = m_pImpl;
+    return BeginOperation(KV_LOG_SITE, transactionId, ForbidDelete, [target](LONG id, IAsynchOperation** op) {
+        return CDeleteDeviceFileAsynchOperation::CreateCDeleteDeviceFileAsynchOperation(id, target, op);
+    });
+}
+
+STDMETHODIMP CFMFile::Rename(BSTR newName, LONG* transactionId) {
+    LOG_TRACE << "Enter";
+    LOG_EVENT << "Renaming file on device.";
+    if (!IsValidName(newName)) return E_INVALIDARG;
+    FMObjectImpl* target = m_pImpl;
+    return BeginOperation(KV_LOG_SITE, transactionId, ForbidRename,
+                          [target, &newName](LONG id, IAsynchOperation** op) {
+                              return CRenameDeviceFileAsynchOperation::CreateCRenameDeviceFileAsynchOperation(
+                                  id, target, &newName, op);
+                          });
+}
+
+STDMETHODIMP CFMFile::CopyToPC(BSTR pcFolder, BSTR pcName, LONG* transactionId) {
+    LOG_TRACE << "Enter";
+    LOG_EVENT << "Copying file from device to PC";
+    return StartToPc(false, pcFolder, pcName, transactionId);
+}
+
+STDMETHODIMP CFMFile::MoveToPC(BSTR pcFolder, BSTR pcName, LONG* transactionId) {
+    LOG_TRACE << "Enter.";
+    LOG_EVENT << "Moving file from device to PC";
+    return StartToPc(true, pcFolder, pcName, transactionId);
+}
+
+HRESULT CFMFile::StartToPc(bool move, BSTR pcFolder, BSTR pcName, LONG* transactionId) {
+    FMObjectImpl* target = m_pImpl;
+    CAsynchOperationExecutor* executor = m_pImpl->GetExecutor();
+    return BeginOperation(
+        KV_LOG_SITE, transactionId, move ? ForbidMove : ForbidCopy,
+        [=](LONG id, IAsynchOperation** op) -> HRESULT {
+            com::UniqueBstr pcPath;
+            HRESULT hr = MakePcTargetPath(pcFolder, pcName, pcPath);
+            if (FAILED(hr)) return hr;
+            BSTR path = pcPath.Get();
+            return move ? CMoveFileToPcAsynchOperation::CreateCMoveFileToPcAsynchOperation(id, executor, target,
+                                                                                            &path, op)
+                        : CCopyFileToPcAsynchOperation::CreateCCopyFileToPcAsynchOperation(id, executor, target,
+                                                                                            &path, op);
+        });
+}
+
+STDMETHODIMP CFMFile::put_FileAttributes(LONG attributes) {
+    if (!m_pStorageFile) return E_FAIL;
+    if (!m_pImpl->BindingUsable()) return E_FAIL;
+    return m_pStorageFile->PutAttributes(static_cast<DWORD>(attributes));
+}
+
+STDMETHODIMP CFMFile::Refresh(VARIANT) {
+    LOG_TRACE << "Enter";
+    LOG_EVENT << "Refreshing file.";
+    if (!m_pStorageFile) return E_FAIL;
+    DATE accessed = 0.0, changed = 0.0, created = 0.0;
+    HRESULT hr = m_pStorageFile->GetAccessed(&accessed);
+    if (hr != S_OK) {
+        LOG_ERROR << "Retreiving GetAccessed failed";
+        return hr;
+    }
+    m_pImpl->SetAccessed(accessed);
+    hr = m_pStorageFile->GetChanged(&changed);
+    if (hr != S_OK) {
+        LOG_ERROR << "Retreiving GetChanged failed";
+        return hr;
+    }
+    m_pImpl->SetChanged(changed);
+    hr = m_pStorageFile->GetCreated(&created);
+    if (hr != S_OK) {
+        LOG_ERROR << "Retreiving GetCreated failed";
+        return hr;
+    }
+    m_pImpl->SetCreated(created);
+    ULONG size = 0;
+    hr = m_pStorageFile->GetSize(&size);
+    if (hr != S_OK) {
+        LOG_ERROR << "Retreiving GetSize failed";
+        return hr;
+    }
+    m_ulSize = size;
+    DWORD attributes = 0;
+    hr = m_pStorageFile->GetAttributes(&attributes);
+    if (hr != S_OK) {
+        LOG_ERROR << "Retreiving GetAttributes failed";
+        return hr;
+    }
+    m_pImpl->SetAttributes(attributes);
+    LOG_TRACE << "Exit";
+    return S_OK;
+}
+
+STDMETHODIMP CFMFile::get_Size(LONG* size) {
+    if (!size) {
+        LOG_ERROR << "Invalid argument. NULL pointer received.";
+        return E_INVALIDARG;
+    }
+    *size = static_cast<LONG>(m_ulSize);
+    return S_OK;
+}
+
+STDMETHODIMP CFMFile::get_MIMEType(BSTR* mimeType) {
+    if (!mimeType) {
+        LOG_ERROR << "Invalid argument. NULL pointer received.";
+        return E_INVALIDARG;
+    }
+    *mimeType = nullptr;
+    return m_bstrMimeType.IsNull() ? S_OK : m_bstrMimeType.CopyTo(mimeType);
+}
+
+STDMETHODIMP CFMFile::get_IStream(IUnknown** stream) {
+    LOG_TRACE << "Enter";
+    LOG_EVENT << "Streaming file from device to PC.";
+    // Streams are served once the transfer operations exist.
+    return E_NOTIMPL;
+}
