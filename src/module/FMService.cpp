@@ -130,6 +130,8 @@ void CFMService::UnsetDevice() {
             LOG_DEBUG << "m_pSymbianConnector Uninitialize returned=0x" << LogHex(hr);
         }
     }
+    // A transfer waiting for the phone that went away gives up now.
+    if (m_pExecutor) m_pExecutor->WakeForUnbind();
     m_bDeviceBound = false;
 }
 

@@ -6,7 +6,7 @@
 #include "connector/StorageObject.h"
 #include "objects/PathFunctions.h"
 #include "operations/DeviceOperations.h"
-#include "operations/TransferOperations.h"
+#include "operations/FileTransferOperations.h"
 
 HRESULT MakePcTargetPath(BSTR pcFolder, BSTR pcName, com::UniqueBstr& target) {
     try {

@@ -7,7 +7,8 @@
 #include "objects/PathFunctions.h"
 #include "operations/DeviceOperations.h"
 #include "operations/ListingOperations.h"
-#include "operations/TransferOperations.h"
+#include "operations/FileTransferOperations.h"
+#include "operations/FolderTransferOperations.h"
 
 CFMFolder::~CFMFolder() {
     LOG_TRACE << "Deleting CFMFolderInstance";

@@ -58,10 +58,7 @@ STDMETHODIMP CFileMgmt::CreateFMFile(BSTR path, IKVFMFile** file) {
         LOG_ERROR << "Invalid argument. NULL pointer received.";
         return E_INVALIDARG;
     }
-    std::wstring normalised;
-    HRESULT hr = NormalisePath(path ? path : L"", normalised);
-    if (FAILED(hr)) return hr;
-    hr = Resolve(normalised, [&](BSTR& p) { return m_pDeviceConnector->getKVFMFile(p, file); });
+    HRESULT hr = Resolve(path, false, [&](BSTR& p) { return m_pDeviceConnector->getKVFMFile(p, file); });
     LOG_TRACE << "Exit";
     return hr;
 }
@@ -77,22 +74,25 @@ STDMETHODIMP CFileMgmt::CreateFMFolder(BSTR path, IKVFMFolder** folder) {
         return E_INVALIDARG;
     }
     // With and without a trailing backslash name the same folder.
-    std::wstring withSlash = path ? std::wstring(path, SysStringLen(path)) : std::wstring();
-    withSlash += L'\\';
-    std::wstring normalised;
-    HRESULT hr = NormalisePath(withSlash.c_str(), normalised);
-    if (FAILED(hr)) return hr;
-    hr = Resolve(normalised, [&](BSTR& p) { return m_pDeviceConnector->getKVFMFolder(p, folder); });
+    HRESULT hr = Resolve(path, true, [&](BSTR& p) { return m_pDeviceConnector->getKVFMFolder(p, folder); });
     LOG_TRACE << "Exit";
     return hr;
 }
 
 template <class Fn>
-HRESULT CFileMgmt::Resolve(const std::wstring& path, Fn resolve) {
-    com::UniqueBstr bstr(path.c_str(), static_cast<UINT>(path.size()));
-    if (bstr.IsNull()) return E_OUTOFMEMORY;
-    BSTR p = bstr.Get();
+HRESULT CFileMgmt::Resolve(BSTR path, bool appendBackslash, Fn resolve) {
     try {
+        std::wstring text = path ? std::wstring(path, SysStringLen(path)) : std::wstring();
+        if (appendBackslash) text += L'\\';
+        std::wstring normalised;
+        HRESULT hr = NormalisePath(text.c_str(), normalised);
+        if (FAILED(hr)) {
+            LOG_ERROR << "Path refused: 0x" << LogHex(hr);
+            return hr;
+        }
+        com::UniqueBstr bstr(normalised.c_str(), static_cast<UINT>(normalised.size()));
+        if (bstr.IsNull()) return E_OUTOFMEMORY;
+        BSTR p = bstr.Get();
         return resolve(p);
     } catch (...) {
         LOG_ERROR << "Unhandled exception caught";

@@ -38,7 +38,8 @@ public:
 private:
     bool HasBoundDevice() const;
     template <class Fn>
-    HRESULT Resolve(const std::wstring& path, Fn resolve);
+    // Normalises path (appending one backslash for a folder) and hands it to resolve.
+    HRESULT Resolve(BSTR path, bool appendBackslash, Fn resolve);
 
     SymbianConnector* m_pDeviceConnector;
     CFMService* m_pService;

@@ -3,6 +3,7 @@
 #include "com/ComConnectionPoint.h"
 #include "objects/FMObjectImpl.h"
 #include "operations/AsynchOperationExecutor.h"
+#include "connector/StorageObject.h"
 
 namespace {
 
@@ -64,6 +65,20 @@ HRESULT StartAsynchOperation(const LogSite& site, CAsynchOperationExecutor* exec
         return FAILED(hr) ? hr : E_FAIL;
     }
     return PostAsynchOperation(site, executor, operation);
+}
+
+LONG WaitForCopyResult(FMObjectImpl* target, CCopyFileWaitObject* waitObject) {
+    if (!waitObject) return KVFM_E_FAILED;
+    LOG_DEBUG << "Copy operation started and is in progress";
+    while (!waitObject->IsSignalled()) {
+        if (target && !target->BindingUsable()) return KVFM_E_DISCONNECTED;
+        if (CAsynchOperationExecutor::WaitForMultipleObjects({waitObject})) continue;
+        if (CAsynchOperationExecutor::StopRequested() || (target && !target->BindingUsable()))
+            return KVFM_E_DISCONNECTED;
+        // Otherwise a wake-up left over from an earlier binding: wait on.
+    }
+    LOG_DEBUG << "pCCopyFileWaitObject signalled";
+    return waitObject->GetResult();
 }
 
 namespace {

@@ -16,6 +16,7 @@
 #include "module/Logging.h"
 
 class CAsynchOperationExecutor;
+class CCopyFileWaitObject;
 class DeviceConnector;
 class FMObjectImpl;
 
@@ -73,6 +74,12 @@ HRESULT PostAsynchOperation(const LogSite& site, CAsynchOperationExecutor* execu
 // create(id, &op) and posts it.
 HRESULT StartAsynchOperation(const LogSite& site, CAsynchOperationExecutor* executor, LONG* transactionId,
                              const std::function<HRESULT(LONG, IAsynchOperation**)>& create);
+
+// Waits on the executor thread until the copy behind waitObject has ended and
+// returns its KVFMOpResult. When the executor stops or the binding of target
+// ends first, returns KVFM_E_DISCONNECTED at once (the wait object may then be
+// deleted: that ends its part in the copy).
+LONG WaitForCopyResult(FMObjectImpl* target, CCopyFileWaitObject* waitObject);
 
 // Dispatch ids of the object events.
 enum KVFMEventDispid : DISPID {

@@ -235,6 +235,10 @@ CWaitObject* CAsynchOperationExecutor::WaitForMultipleObjects(std::list<CWaitObj
             LOG_DEBUG << "Stop requested, exiting WaitForMultipleObjects message loop.";
             return nullptr;
         }
+        if (msg.wParam == kUnbindWakeup) {
+            LOG_DEBUG << "Binding ended, exiting WaitForMultipleObjects message loop.";
+            return nullptr;
+        }
         LOG_DEBUG << "A Wait Object was signalled";
         for (CWaitObject* pObject : waitObjects) {
             if (pObject && pObject->IsSignalled()) {
@@ -246,6 +250,11 @@ CWaitObject* CAsynchOperationExecutor::WaitForMultipleObjects(std::list<CWaitObj
     }
     LOG_DEBUG << "Exiting WaitForMultipleObjects message loop.";
     return nullptr;
+}
+
+void CAsynchOperationExecutor::WakeForUnbind()
+{
+    if (m_uiThreadId) PostThreadMessageW(m_uiThreadId, kWaitObjectSignalMessage, kUnbindWakeup, 0);
 }
 
 CWaitObject::CWaitObject(CAsynchOperationExecutor* pExecutor)

@@ -31,6 +31,9 @@ public:
     static constexpr UINT kWaitObjectSignalMessage = WM_USER + 1; // 0x401
     // wParam of the 0x401 that wakes the thread for a stop; real signals carry 0.
     static constexpr WPARAM kStopWakeup = 0x53544F50;
+    // wParam of the 0x401 that wakes a waiting operation because its phone's
+    // binding ended; the wait returns null and the operation gives up.
+    static constexpr WPARAM kUnbindWakeup = 0x554E4244;
     // How long Stop() waits for a running operation to return.
     static constexpr DWORD kStopTimeoutMs = 30000;
 
@@ -53,6 +56,10 @@ public:
     // A derived class whose ThreadMethod uses its own members calls this
     // first thing in its destructor.
     HRESULT Stop();
+
+    // Wakes the waiting operation, if any, after the phone binding ended, so
+    // a transfer that will never complete does not hold the thread.
+    void WakeForUnbind();
 
     // True on an executor thread whose stop has been requested: an operation
     // that gets null from WaitForMultipleObjects checks this and gives up
