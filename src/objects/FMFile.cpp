@@ -24,6 +24,25 @@ HRESULT MakePcTargetPath(BSTR pcFolder, BSTR pcName, com::UniqueBstr& target) {
     }
 }
 
+HRESULT PcTargetName(FMObjectImpl* object, BSTR pcFolder, BSTR pcName, com::UniqueBstr& name) {
+    if (!pcFolder || SysStringLen(pcFolder) == 0) {
+        LOG_ERROR << "Invalid argument. Received NULL pointer for PC folder.";
+        return E_INVALIDARG;
+    }
+    if (pcName && SysStringLen(pcName) > 0) {
+        name = com::UniqueBstr(pcName, SysStringLen(pcName));
+    } else {
+        // Without a name the item keeps its own; the tree's roots have none.
+        HRESULT hr = object->get_Name(name.Receive());
+        if (FAILED(hr)) return hr;
+    }
+    if (name.IsNull() || !IsValidName(name.c_str())) {
+        LOG_ERROR << "Invalid argument. The name on the PC must be one valid name.";
+        return E_INVALIDARG;
+    }
+    return S_OK;
+}
+
 CFMFile::~CFMFile() {
     LOG_TRACE << "Deleting CFMFile.";
 }
@@ -104,6 +123,10 @@ STDMETHODIMP CFMFile::MoveToPC(BSTR pcFolder, BSTR pcName, LONG* transactionId) 
 }
 
 HRESULT CFMFile::StartToPc(bool move, BSTR pcFolder, BSTR pcName, LONG* transactionId) {
+    com::UniqueBstr name;
+    HRESULT hr = PcTargetName(m_pImpl, pcFolder, pcName, name);
+    if (FAILED(hr)) return hr;
+    pcName = name.Get();
     FMObjectImpl* target = m_pImpl;
     CAsynchOperationExecutor* executor = m_pImpl->GetExecutor();
     return BeginOperation(

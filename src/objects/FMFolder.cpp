@@ -111,6 +111,10 @@ STDMETHODIMP CFMFolder::MoveToPC(BSTR pcFolder, BSTR pcName, LONG* transactionId
 }
 
 HRESULT CFMFolder::StartToPc(bool move, BSTR pcFolder, BSTR pcName, LONG* transactionId) {
+    com::UniqueBstr name;
+    HRESULT hr = PcTargetName(m_pImpl, pcFolder, pcName, name);
+    if (FAILED(hr)) return hr;
+    pcName = name.Get();
     FMObjectImpl* target = m_pImpl;
     CAsynchOperationExecutor* executor = m_pImpl->GetExecutor();
     // A folder copy to the PC is never forbidden; a move is.
@@ -143,6 +147,11 @@ STDMETHODIMP CFMFolder::MoveFolderFromPC(BSTR pcSource, BSTR name, LONG* transac
 HRESULT CFMFolder::StartFolderFromPc(bool move, BSTR pcSource, BSTR name, LONG* transactionId) {
     if (!pcSource) {
         LOG_ERROR << "Invalid argument. Received NULL pointer for sourcepath.";
+        return E_INVALIDARG;
+    }
+    // A given name is the name of the new top folder; it must stay one component.
+    if (name && SysStringLen(name) > 0 && !IsValidName(name)) {
+        LOG_ERROR << "Invalid foldername.";
         return E_INVALIDARG;
     }
     FMObjectImpl* target = m_pImpl;
@@ -191,15 +200,23 @@ HRESULT CFMFolder::StartFileFromPc(bool move, BSTR pcSource, BSTR newName, LONG*
             return E_INVALIDARG;
         }
     }
+    if (!IsValidName(sourceName.c_str())) {
+        LOG_ERROR << "Invalid argument. Failed to extract source filename from source path.";
+        return E_INVALIDARG;
+    }
     FMObjectImpl* target = m_pImpl;
     CAsynchOperationExecutor* executor = m_pImpl->GetExecutor();
     return BeginOperation(KV_LOG_SITE, transactionId, ForbidPaste,
-                          [=, &pcSource, &newName](LONG id, IAsynchOperation** op) -> HRESULT {
+                          [=, &pcSource, &sourceName](LONG id, IAsynchOperation** op) -> HRESULT {
+                              // Without a new name the file keeps its own.
+                              com::UniqueBstr name(newName ? newName : sourceName.c_str());
+                              if (name.IsNull()) return E_OUTOFMEMORY;
+                              BSTR nameArg = name.Get();
                               if (move)
                                   return CMoveFileFromPcAsynchOperation::CreateCMoveFileFromPcAsynchOperation(
-                                      id, executor, target, &pcSource, &newName, op);
+                                      id, executor, target, &pcSource, &nameArg, op);
                               return CCopyFileFromPcAsynchOperation::CreateCCopyFileFromPcAsynchOperation(
-                                  id, executor, target, &pcSource, &newName, op);
+                                  id, executor, target, &pcSource, &nameArg, op);
                           },
                           [this, move, newName]() {
                               if (!move) ClearReadOnlyOfTarget(newName);

@@ -102,6 +102,10 @@ protected:
     FMObjectImpl* m_pImpl = nullptr;
 };
 
+// Name on the PC for CopyToPC/MoveToPC: pcName, or the object's own name when
+// none is given; refused unless it is one valid name (it never leaves pcFolder).
+HRESULT PcTargetName(FMObjectImpl* object, BSTR pcFolder, BSTR pcName, com::UniqueBstr& name);
+
 // PC target of CopyToPC/MoveToPC: the PC folder with one backslash appended,
 // normalised, then the PC name unchanged.
 HRESULT MakePcTargetPath(BSTR pcFolder, BSTR pcName, com::UniqueBstr& target);

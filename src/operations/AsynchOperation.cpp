@@ -21,6 +21,10 @@ void CAsynchOperation::InitCommon(LONG transactionId, FMObjectImpl* target, Devi
     m_pExecutor = executor;
 }
 
+bool CAsynchOperation::TargetDisconnected() const {
+    return m_pTarget && !m_pTarget->BindingUsable();
+}
+
 bool AllArgumentsPresent(std::initializer_list<const void*> pointers, std::initializer_list<const BSTR*> strings) {
     for (const void* p : pointers)
         if (!p) return false;

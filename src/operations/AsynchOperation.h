@@ -39,6 +39,11 @@ public:
 protected:
     CAsynchOperation() = default;
 
+    // True when the phone binding the target was made under has ended (the
+    // connector it holds may be gone): Execute then reports KVFM_E_DISCONNECTED
+    // without touching the connector or the storage objects.
+    bool TargetDisconnected() const;
+
     // Keeps a reference on the target's object for the operation's life.
     void InitCommon(LONG transactionId, FMObjectImpl* target, DeviceConnector* connector,
                     CAsynchOperationExecutor* executor);

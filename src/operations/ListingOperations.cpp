@@ -64,6 +64,10 @@ void CGetDeviceListAsynchOperation<Kind>::Init(LONG transactionId, FMObjectImpl*
 template <class Kind>
 STDMETHODIMP CGetDeviceListAsynchOperation<Kind>::Execute() {
     LOG_TRACE << "Enter";
+    if (TargetDisconnected()) {
+        Kind::Fire(m_pTarget, KVFM_E_DISCONNECTED, nullptr, m_lTransactionId);
+        return E_FAIL;
+    }
     com::ComPtr<IKVFMObject> object;
     HRESULT hr = m_pTarget->ControllingUnknown()->QueryInterface(IID_IKVFMObject, reinterpret_cast<void**>(object.Receive()));
     if (FAILED(hr) || !object) {
@@ -75,9 +79,7 @@ STDMETHODIMP CGetDeviceListAsynchOperation<Kind>::Execute() {
     hr = object->get_Path(path.Receive());
     com::ComPtr<typename Kind::Collection> collection;
     if (SUCCEEDED(hr)) {
-        // The phone of the target may have gone since the request was made.
-        hr = m_pTarget->BindingUsable() ? Kind::Build(m_pTarget->GetConnector(), path.Get(), collection.Receive())
-                                        : E_FAIL;
+        hr = Kind::Build(m_pTarget->GetConnector(), path.Get(), collection.Receive());
     }
     if (FAILED(hr)) {
         LOG_ERROR << Kind::kFailure;
