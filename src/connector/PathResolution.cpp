@@ -613,6 +613,11 @@ HRESULT SymbianConnector::getKVFMFiles(BSTR& path, std::list<IKVFMFile*>& files)
         LOG_ERROR << "Invalid argument received. NULL pointer.";
         return E_INVALIDARG;
     }
+    // The tree's root only holds mount points and folders.
+    if (IsTreeRoot(path)) {
+        LOG_TRACE << "Exit";
+        return S_OK;
+    }
     HRESULT hr;
     try {
         hr = appendChildren(path, false, true, files);

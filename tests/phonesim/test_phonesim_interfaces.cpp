@@ -58,7 +58,7 @@ struct SlotCase {
     std::vector<std::pair<std::wstring, int>> slots;
 };
 
-// The slots Morvane calls, and the identifiers it uses.
+// The slots Morvane (and, for the control, scripts) call, and the identifiers used.
 const std::vector<SlotCase>& SlotCases() {
     static const std::vector<SlotCase> cases = {
         {&IID_ISCApplication, "ISCApplication", {{L"get_Devices", 7}}},
@@ -93,6 +93,9 @@ const std::vector<SlotCase>& SlotCases() {
           {L"Delete", 16},
           {L"Rename", 17},
           {L"get_MIMEType", 18}}},
+        {&IID_IPhoneSimControl,
+         "IPhoneSimControl",
+         {{L"LoadDescription", 7}, {L"Reset", 24}, {L"BindService", 25}, {L"UnbindService", 26}}},
     };
     return cases;
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "DeviceInformation.h"
 #include "SimCopy.h"
 #include "com/ComEnum.h"
 
@@ -195,6 +196,42 @@ STDMETHODIMP ControlPart::get_ActiveCopies(long* count) {
 STDMETHODIMP ControlPart::Reset() {
     State().ResetControl();
     return S_OK;
+}
+
+namespace {
+
+HRESULT DeviceInformationOf(IDispatch* service, ComPtr<IDeviceInformation>& out) {
+    if (!service) return E_POINTER;
+    return service->QueryInterface(kIidDeviceInformation, out.ReceiveVoid());
+}
+
+} // namespace
+
+STDMETHODIMP ControlPart::BindService(IDispatch* service, BSTR uid) {
+    return Guarded([&] {
+        ComPtr<IDeviceInformation> information;
+        HRESULT hr = DeviceInformationOf(service, information);
+        if (FAILED(hr)) return hr;
+        // The same device object the application's device list hands out, made
+        // without going through the list: binding is the Device Manager's
+        // doing, not a call of the service, so it is neither counted nor made
+        // to fail by FailCalls.
+        const std::vector<std::wstring> connected = State().ConnectedDevices();
+        if (connected.empty()) return kDeviceNotReady;
+        ComPtr<ISCDevice> device;
+        hr = MakeObject<CSimDevice>(device.Receive(), connected.front());
+        if (FAILED(hr)) return hr;
+        return information->SetDeviceInformation(device.Get(), uid);
+    });
+}
+
+STDMETHODIMP ControlPart::UnbindService(IDispatch* service) {
+    return Guarded([&] {
+        ComPtr<IDeviceInformation> information;
+        HRESULT hr = DeviceInformationOf(service, information);
+        if (FAILED(hr)) return hr;
+        return information->SetDeviceInformation(nullptr, nullptr);
+    });
 }
 
 // ---- application -------------------------------------------------------------

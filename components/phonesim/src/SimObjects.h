@@ -77,6 +77,8 @@ public:
     STDMETHOD(ResetCallCounts)() override;
     STDMETHOD(get_ActiveCopies)(long* count) override;
     STDMETHOD(Reset)() override;
+    STDMETHOD(BindService)(IDispatch* service, BSTR uid) override;
+    STDMETHOD(UnbindService)(IDispatch* service) override;
     STDMETHOD(InterfaceSupportsErrorInfo)(REFIID iid) override;
 
 private:

@@ -1,0 +1,213 @@
+// Shared part of the script tests, read with eval by each test (the test
+// runner takes every tests/scripts/*.js as a test of its own).
+//
+// A ScriptPhone is the phone of tests/scripts/data/browser-phone.xml, copied
+// to a temporary folder so that operations never touch the sources, shown
+// through the browser mapping of components/capmgr/samples/browser.xml
+// (uid "phone-browser"), with a Morvane service bound to it by
+// PhoneSim.Control, which plays the Device Manager.
+
+var fso = new ActiveXObject("Scripting.FileSystemObject");
+var shell = new ActiveXObject("WScript.Shell");
+var scriptDir = fso.GetParentFolderName(WScript.ScriptFullName);
+var sourceRoot = fso.GetParentFolderName(fso.GetParentFolderName(scriptDir));
+
+var E_FAIL = 0x80004005 | 0;
+var E_NOTIMPL = 0x80004001 | 0;
+var E_ACCESSDENIED = 0x80070005 | 0;
+
+function check(cond, what) {
+    if (!cond) throw new Error(what);
+}
+
+function hex(n) {
+    return "0x" + (n >>> 0).toString(16);
+}
+
+// Runs f; an error it raises names what was being done.
+function within(what, f) {
+    try {
+        return f();
+    } catch (e) {
+        var message = e.message ? e.message : hex(e.number);
+        var wrapped = new Error(message.indexOf(what) == 0 ? message : what + ": " + message);
+        wrapped.number = e.number;
+        throw wrapped;
+    }
+}
+
+// Runs f, which must throw; returns the error's HRESULT.
+function failure(f, what) {
+    try {
+        f();
+    } catch (e) {
+        check((e.number | 0) < 0, what + ": not a failure code: " + hex(e.number));
+        return e.number | 0;
+    }
+    throw new Error(what + ": no error");
+}
+
+function failsWith(hr, f, what) {
+    var got = failure(f, what);
+    check(got == (hr | 0), what + ": " + hex(got) + " instead of " + hex(hr));
+}
+
+// A COM DATE as milliseconds; Wine's JScript cannot take typeof of a VT_DATE,
+// but converts it with Date.
+function millis(date) {
+    return new Date(date).getTime();
+}
+
+// The virtual tree browser.xml makes of the phone: each virtual folder with
+// the phone folder behind it and what it shows. \Phone\ and Sounds are
+// restricted: their files and unconfigured folders are on the phone but
+// hidden, and so is C:\Data\ itself.
+var virtualTree = {
+    "\\": {parent: null, folders: ["Phone", "Memory card"], files: []},
+    "\\Phone\\": {parent: "\\", phone: "C:\\", drive: "C", folders: ["Pictures", "Sounds", "Documents"], files: []},
+    "\\Phone\\Pictures\\": {parent: "\\Phone\\", phone: "C:\\Images\\", folders: ["Holiday"], files: ["beach.jpg"]},
+    "\\Phone\\Pictures\\Holiday\\": {parent: "\\Phone\\Pictures\\", phone: "C:\\Images\\Holiday\\", folders: [],
+                                     files: ["sunset.png"]},
+    "\\Phone\\Sounds\\": {parent: "\\Phone\\", phone: "C:\\Sounds\\", folders: [], files: []},
+    "\\Phone\\Documents\\": {parent: "\\Phone\\", phone: "C:\\Data\\Documents\\", folders: ["Letters"],
+                             files: ["notes.txt", "report.pdf", "todo.note"]},
+    "\\Phone\\Documents\\Letters\\": {parent: "\\Phone\\Documents\\", phone: "C:\\Data\\Documents\\Letters\\",
+                                      folders: [], files: ["letter.doc"]},
+    "\\Memory card\\": {parent: "\\", phone: "E:\\", drive: "E", folders: ["Songs", "Videos", "Empty"],
+                        files: ["readme.txt"]},
+    "\\Memory card\\Empty\\": {parent: "\\Memory card\\", phone: "E:\\Empty\\", folders: [], files: []},
+    "\\Memory card\\Songs\\": {parent: "\\Memory card\\", phone: "E:\\Music\\", folders: [],
+                               files: ["track01.mp3", "track02.mp3"]},
+    "\\Memory card\\Videos\\": {parent: "\\Memory card\\", phone: "E:\\Videos\\", folders: [], files: ["clip.3gp"]}
+};
+
+function virtualFolders() {
+    var out = [];
+    for (var path in virtualTree) out.push(path);
+    return out;
+}
+
+function ScriptPhone() {
+    this.folder = null;
+    this.capmgrValue = "HKCU\\Software\\Morvane\\CapMgr\\Config";
+    this.previousCapmgr = undefined;  // not yet replaced
+    this.control = null;
+    this.service = null;
+}
+
+ScriptPhone.prototype.open = function () {
+    var data = fso.BuildPath(scriptDir, "data");
+    this.folder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "morvane-script-" + fso.GetBaseName(fso.GetTempName()));
+    fso.CreateFolder(this.folder);
+    fso.CopyFolder(fso.BuildPath(data, "browser-phone"), fso.BuildPath(this.folder, "browser-phone"));
+    this.description = fso.BuildPath(this.folder, "browser-phone.xml");
+    fso.CopyFile(fso.BuildPath(data, "browser-phone.xml"), this.description);
+    // Git keeps no empty folder.
+    fso.CreateFolder(this.pcPath("E:\\Empty"));
+    this.xml = new ActiveXObject("Msxml2.DOMDocument.6.0");
+    this.xml.async = false;
+    check(this.xml.load(this.description), "reading " + this.description);
+
+    // The Capability Manager reads its document from the registry when the
+    // process has no MORVANE_CAPMGR_CONFIG; what was there is put back.
+    var previous = null;
+    try {
+        previous = shell.RegRead(this.capmgrValue);
+    } catch (e) {
+    }
+    this.previousCapmgr = previous;
+    shell.RegWrite(this.capmgrValue, fso.BuildPath(sourceRoot, "components\\capmgr\\samples\\browser.xml"), "REG_SZ");
+
+    // The control keeps the simulator's session, and so the loaded phone, alive.
+    this.control = new ActiveXObject("PhoneSim.Control");
+    this.control.LoadDescription(this.description);
+    this.control.Reset();
+    this.device = new ActiveXObject("PhoneSim.Application").Devices.Item(1);
+    this.service = new ActiveXObject("Morvane.KVFileMgmtService");
+    this.control.BindService(this.service, "phone-browser");
+    this.fm = this.service.CreateFileMgmt();
+};
+
+// The PC file behind a phone path such as "C:\Data\notes.txt".
+ScriptPhone.prototype.pcPath = function (phonePath) {
+    return fso.BuildPath(fso.BuildPath(this.folder, "browser-phone"), phonePath.charAt(0) + phonePath.substr(2));
+};
+
+// The phone's own view of an item, through the simulated connectivity component.
+ScriptPhone.prototype.phoneItem = function (phonePath) {
+    return this.device.GetStorageItem(phonePath);
+};
+
+// An attribute of a drive in the phone description.
+ScriptPhone.prototype.drive = function (letter, attribute) {
+    var node = this.xml.selectSingleNode("/phonesim/device/drive[@letter='" + letter + "']");
+    check(node != null, "drive " + letter + " in the description");
+    return node.getAttribute(attribute);
+};
+
+// The MIME type the description gives an extension, or null.
+ScriptPhone.prototype.describedMime = function (extension) {
+    var node = this.xml.selectSingleNode("/phonesim/mime[@extension='" + extension + "']");
+    return node ? node.getAttribute("type") : null;
+};
+
+ScriptPhone.prototype.unbind = function () {
+    this.control.UnbindService(this.service);
+};
+
+// Waits up to two seconds for cond (no WScript.Sleep under Wine).
+function waitFor(cond) {
+    var until = new Date().getTime() + 2000;
+    while (!cond()) {
+        if (new Date().getTime() > until) return false;
+    }
+    return true;
+}
+
+ScriptPhone.prototype.close = function () {
+    if (this.service) {
+        try {
+            this.unbind();
+        } catch (e) {
+        }
+    }
+    if (this.previousCapmgr === null) {
+        // Wine's WScript.Shell has no RegDelete.
+        shell.Run("reg delete \"HKCU\\Software\\Morvane\\CapMgr\" /v Config /f", 0, true);
+    } else if (this.previousCapmgr !== undefined) {
+        shell.RegWrite(this.capmgrValue, this.previousCapmgr, "REG_SZ");
+    }
+    if (this.folder) {
+        try {
+            fso.DeleteFolder(this.folder, true);
+        } catch (e) {
+        }
+    }
+};
+
+// Runs a test body with a bound phone; prints "ok" or the failure and sets
+// the exit code.
+function runWithPhone(body) {
+    var phone = null;
+    var failed = null;
+    try {
+        phone = new ScriptPhone();
+        phone.open();
+        body(phone);
+    } catch (e) {
+        failed = e;
+    }
+    if (phone) {
+        try {
+            phone.close();
+        } catch (e) {
+            if (!failed) failed = e;
+        }
+    }
+    if (failed) {
+        WScript.Echo("FAIL: " + failed.message + (failed.number ? " (" + hex(failed.number) + ")" : ""));
+        WScript.Quit(1);
+    }
+    WScript.Echo("ok");
+    WScript.Quit(0);
+}
