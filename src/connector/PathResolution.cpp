@@ -214,6 +214,22 @@ HRESULT QueryAs(From* from, REFIID iid, To** out) {
 
 } // namespace
 
+// A folder path whose last component names a file on the phone: the caller
+// asked for a folder where a file is.
+bool SymbianConnector::namesPhoneFile(BSTR devicePath) {
+    std::wstring text(devicePath, SysStringLen(devicePath));
+    if (text.size() < 2 || text.back() != L'\\') return false;
+    text.pop_back();
+    try {
+        com::UniqueBstr file(text.c_str(), static_cast<UINT>(text.size()));
+        com::ComPtr<ISCDeviceStorageItem> item = scom::StorageItem(m_pDevice.Get(), file.Get());
+        long type = 0;
+        return item && SUCCEEDED(item->get_Type(&type)) && type == scItemFile;
+    } catch (...) {
+        return false;
+    }
+}
+
 HRESULT SymbianConnector::wrapFolder(BSTR path, CFolder* storage, IKVFMFolder** folder) {
     HRESULT hr = CFMFolder::CreateCFMFolderInstance(m_pExecutor, this, path, storage, folder);
     if (FAILED(hr)) {
@@ -269,6 +285,10 @@ HRESULT SymbianConnector::getKVFMFolder(BSTR& path, IKVFMFolder** folder) {
         }
         if (!item) {
             if (onCard) return cardFolder();
+            if (namesPhoneFile(devicePath.Get())) {
+                LOG_ERROR << "Not a folder.";
+                return E_INVALIDARG;
+            }
             LOG_ERROR << "Unable to map directory";
             LOG_DEBUG << "path: " << path;
             return E_FAIL;

@@ -76,6 +76,7 @@ private:
     // Where a virtual path lives: on the memory card (its PC path) and/or on the phone.
     bool findOnCard(BSTR& path, bool folder, std::wstring& pcPath);
     bool mapOnPhone(BSTR& path, com::UniqueBstr& devicePath);
+    bool namesPhoneFile(BSTR devicePath);
     // Object-model objects over storage objects (taken over in every case).
     HRESULT wrapFolder(BSTR path, CFolder* storage, IKVFMFolder** folder);
     HRESULT wrapMountPoint(BSTR path, CMountPoint* storage, IKVFMMountPoint** mountPoint);

@@ -1,5 +1,7 @@
 #include "connector/SymbianMountpoint.h"
 
+#include "mapping/FolderMapping.h"
+
 #include <memory>
 
 #include "connector/CopyFileWaitObject.h"
@@ -100,6 +102,20 @@ HRESULT CSymbianMountPoint::GetPath(BSTR* path) {
     if (bindingEnded()) return E_FAIL;
     *path = nullptr;
     return m_bstrPath.CopyTo(path);
+}
+
+// The configuration's folder operations hold for a drive shown as a folder too.
+HRESULT CSymbianMountPoint::GetForbiddenOps(DWORD* forbiddenOps) {
+    LOG_TRACE << "GetForbiddenOps";
+    if (!forbiddenOps) {
+        LOG_ERROR << "Invalid argument. NULL pointer received.";
+        return E_INVALIDARG;
+    }
+    if (bindingEnded()) return E_FAIL;
+    std::shared_ptr<CFolderMapping> mapping = m_pSymbianConnector->GetMapping();
+    BSTR path = m_bstrPath.Get();
+    *forbiddenOps = mapping ? mapping->getForbidFolderOps(&path) : 0;
+    return S_OK;
 }
 
 HRESULT CSymbianMountPoint::NewFolder(BSTR&) {

@@ -27,6 +27,7 @@ public:
     HRESULT GetAccessed(DATE* accessed) override;
     HRESULT GetChanged(DATE* changed) override;
     HRESULT GetPath(BSTR* path) override;
+    HRESULT GetForbiddenOps(DWORD* forbiddenOps) override;
     HRESULT NewFolder(BSTR& name) override;
 
     HRESULT GetCFiles(std::list<CFile*>& files) override;
