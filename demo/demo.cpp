@@ -79,9 +79,7 @@ void BindToSimulatedPhone(IKVFileMgmtService* service) {
         if (SUCCEEDED(service->CreateFileMgmt(&fileMgmt))) {
             IKVFMFolder* folder = nullptr;
             BSTR path = SysAllocString(L"\\Phone\\");
-            HRESULT open = fileMgmt->CreateFMFolder(path, &folder);
-            std::printf("  %-58s 0x%08lX (bound; opening by path comes with the object model)\n",
-                        "IKVFileMgmt::CreateFMFolder(\"\\Phone\\\")", static_cast<unsigned long>(open));
+            Report("IKVFileMgmt::CreateFMFolder(\"\\Phone\\\")", fileMgmt->CreateFMFolder(path, &folder));
             SysFreeString(path);
             SafeRelease(folder);
         }

@@ -4,9 +4,11 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <type_traits>
+#include <vector>
 #include <string>
 
 #include "connector/SymbianFile.h"
@@ -199,6 +201,12 @@ namespace {
 // A new BSTR for a std::wstring, owned by the holder.
 com::UniqueBstr Bstr(const std::wstring& text) {
     return com::UniqueBstr(text.c_str(), static_cast<UINT>(text.size()));
+}
+
+std::wstring Trimmed(const wchar_t* path) {
+    std::wstring text = path ? path : L"";
+    while (!text.empty() && text.back() == L'\\') text.pop_back();
+    return text;
 }
 
 bool IsTreeRoot(BSTR path) {
@@ -466,6 +474,7 @@ HRESULT SymbianConnector::rootChildrenRaw(std::list<I*>& out) {
 template <class I>
 HRESULT SymbianConnector::rootChildrenBrowser(std::list<I*>& out, bool withCard) {
     StringList realPaths;
+    std::vector<std::wstring> listed;  // virtual paths of the configured mount points
     if (FAILED(m_pMapping->getMountpoints(realPaths))) {
         LOG_ERROR << "Failed to get configured mountpoints.";
         return E_FAIL;
@@ -535,6 +544,7 @@ HRESULT SymbianConnector::rootChildrenBrowser(std::list<I*>& out, bool withCard)
             continue;
         }
         out.push_back(child);
+        listed.push_back(Trimmed(virtualPath.c_str()));
     }
     if (!withCard || !m_pMassStorageMapping) return S_OK;
 
@@ -549,6 +559,13 @@ HRESULT SymbianConnector::rootChildrenBrowser(std::list<I*>& out, bool withCard)
         com::UniqueBstr virtualPath;
         if (FAILED(m_pMassStorageMapping->UnMapPath(&pc, virtualPath.Receive())) || virtualPath.IsNull()) {
             LOG_ERROR << "Unable to UnMap Mountpoint=" << real;
+            continue;
+        }
+        // A card the phone reports too is already listed as its drive.
+        const std::wstring cardPath = Trimmed(virtualPath.c_str());
+        if (std::any_of(listed.begin(), listed.end(),
+                        [&](const std::wstring& p) { return _wcsicmp(p.c_str(), cardPath.c_str()) == 0; })) {
+            LOG_DEBUG << "Card mountpoint already listed: " << cardPath;
             continue;
         }
         auto* storage = new (std::nothrow) CPcFolder(virtualPath.Get(), real.c_str(), m_pMassStorageMapping, CurrentBinding());

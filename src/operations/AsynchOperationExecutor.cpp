@@ -202,7 +202,9 @@ void CAsynchOperationExecutor::runOperationLoop()
                 executeOperation(pOperation);
             }
         } else if (msg.message == kWaitObjectSignalMessage) {
-            if (msg.wParam != kStopWakeup) {
+            if (msg.wParam == kUnbindWakeup) {
+                LOG_DEBUG << "Binding ended while no operation was waiting.";
+            } else if (msg.wParam != kStopWakeup) {
                 LOG_ERROR << "An unexpected Wait Object signal was received";
             }
         } else {

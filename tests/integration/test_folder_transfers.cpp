@@ -1,0 +1,359 @@
+// Folder tree copies and moves between the PC and the simulated phone through
+// the object model: trees compared byte for byte, the completion event and
+// its folder, merging into existing folders, the ReplaceFolder answers, moves
+// that remove their source, failures part-way, disconnects, and PC paths too
+// long to be made.
+#include "test_symbian_fixture.h"
+
+#include "test_folder_transfers_sink.h"
+
+#include "module/Utilities.h"
+
+namespace {
+
+using namespace treetest;
+using namespace phonesim::kit;
+
+const wchar_t kPictures[] = L"\\Phone\\Pictures\\";
+const ULONG kOk = static_cast<ULONG>(KVFM_OK);
+const ULONG kAborted = static_cast<ULONG>(KVFM_ABORTED);
+
+class PhoneTrees : public symtest::PhoneTest {
+protected:
+    void SetUp() override {
+        PhoneTest::SetUp();
+        DeviceSpec phone;
+        phone.imei = symtest::kImei;
+        m_image.AddDevice(phone);
+        m_image.Fill(L'C', {Dir(L"Images\\Probe\\"), File(L"Images\\Album\\p1.jpg", "one"),
+                            File(L"Images\\Album\\Inner\\p2.jpg", "two"),
+                            Sized(L"Images\\Album\\Inner\\Deeper\\p3.jpg", 150000),
+                            File(L"Images\\Album\\Other\\p4.jpg", "four"), Dir(L"Images\\Album\\Blank\\"),
+                            File(L"Images\\Merge\\a.txt", "old"), File(L"Images\\Merge\\keep.txt", "kept"),
+                            File(L"Images\\Merge\\Sub1\\old.txt", "x"), File(L"Images\\Clash", "a file"),
+                            File(L"Images\\Mv\\m1.txt", "m1"), File(L"Images\\Mv\\In\\m2.txt", "m2"),
+                            Sized(L"Images\\Mv\\In\\Deep\\m3.bin", 100000), Dir(L"Images\\Mv\\Void\\"),
+                            File(L"Images\\Ro\\a.txt", "a"), File(L"Images\\Ro\\b.txt", "b"),
+                            File(L"Images\\Ro\\Sub\\s.txt", "s")});
+        Bind(symtest::SamplePath(L"browser.xml"), L"phone-browser");
+        ASSERT_EQ(S_OK, m_service->CreateFileMgmt(m_fm.Receive()));
+        m_runner.Attach(m_fm.Get(), L"\\Phone\\Pictures\\Probe\\");
+        m_sink = TreeSink::Create();
+        m_pictures = Watched(kPictures);
+    }
+    void TearDown() override {
+        m_pictures.Reset();
+        m_sink.Reset();
+        m_runner.Detach();
+        m_fm.Reset();
+        PhoneTest::TearDown();
+    }
+
+    // A folder whose events reach m_sink.
+    ComPtr<IKVFMFolder> Watched(const std::wstring& path) {
+        ComPtr<IKVFMFolder> folder = m_runner.Folder(path);
+        if (folder) AdviseSink(folder.Get(), m_sink.Get());
+        return folder;
+    }
+    std::wstring OnPhone(const std::wstring& relative) const {
+        return m_image.PcPath(L"C:\\Images\\" + relative);
+    }
+    std::wstring Pc(const std::wstring& relative) const { return m_image.PcFolder() + L"\\" + relative; }
+
+    Outcome CopyIn(const std::wstring& source, const wchar_t* name = nullptr, bool move = false) {
+        return m_runner.Run(m_sink.Get(), move ? kMoveFolderFromPc : kCopyFolderFromPc, [&](LONG* id) {
+            return FromPc(m_pictures.Get(), move, source, name, id);
+        });
+    }
+    Outcome CopyOut(IKVFMFolder* folder, const std::wstring& pcFolder, bool move = false,
+                    const wchar_t* name = nullptr) {
+        return m_runner.Run(m_sink.Get(), move ? kMoveToPc : kCopyToPc,
+                            [&](LONG* id) { return ToPc(folder, move, pcFolder, name, id); });
+    }
+
+    ComPtr<IKVFileMgmt> m_fm;
+    TransferRunner m_runner;
+    ComPtr<TreeSink> m_sink;
+    ComPtr<IKVFMFolder> m_pictures;
+};
+
+const Tree kSource = {{L"a.txt", "alpha"},         {L"big.bin", PatternBytes(150000)}, {L"Sub1\\", ""},
+                      {L"Sub1\\c.txt", "gamma"},   {L"Sub1\\Deep\\", ""},              {L"Sub1\\Deep\\d.txt", "delta"},
+                      {L"Sub2\\", ""},             {L"Sub2\\e.txt", "epsilon"},        {L"Empty\\", ""}};
+
+TEST_F(PhoneTrees, CopyFromPcBuildsTheTreeUnderItsOwnOrTheGivenName) {
+    const std::wstring source = Pc(L"Tree");
+    WriteTree(source, kSource);
+
+    Outcome copied = CopyIn(source);
+    EXPECT_EQ(1u, copied.completions);
+    EXPECT_EQ(kOk, copied.result);
+    EXPECT_EQ(L"\\Phone\\Pictures\\Tree\\", PathOf(copied.object.Get()));
+    EXPECT_EQ(kSource, ReadTree(OnPhone(L"Tree")));
+    EXPECT_EQ(kSource, ReadTree(source));
+    EXPECT_EQ(FileNames(kSource), copied.progressNames);
+    EXPECT_TRUE(copied.folderQuestions.empty());
+    EXPECT_EQ(0u, copied.fileQuestions);
+
+    // A given name is the new top folder's, with or without a final separator on the source.
+    Outcome named = CopyIn(source + L"\\", L"Renamed");
+    EXPECT_EQ(1u, named.completions);
+    EXPECT_EQ(kOk, named.result);
+    EXPECT_EQ(L"\\Phone\\Pictures\\Renamed\\", PathOf(named.object.Get()));
+    EXPECT_EQ(kSource, ReadTree(OnPhone(L"Renamed")));
+    EXPECT_FALSE(Exists(OnPhone(L"Renamed\\Tree")));
+
+    // An empty folder gives an empty folder.
+    ASSERT_TRUE(CreateDirectoryW(Pc(L"Lonely").c_str(), nullptr));
+    Outcome lonely = CopyIn(Pc(L"Lonely"));
+    EXPECT_EQ(kOk, lonely.result);
+    EXPECT_EQ(L"\\Phone\\Pictures\\Lonely\\", PathOf(lonely.object.Get()));
+    EXPECT_TRUE(Exists(OnPhone(L"Lonely")));
+    EXPECT_TRUE(ReadTree(OnPhone(L"Lonely")).empty());
+    EXPECT_TRUE(lonely.progressNames.empty());
+}
+
+TEST_F(PhoneTrees, CopyFromPcMergesSilentlyAndReportsFailuresOnce) {
+    const std::wstring source = Pc(L"Merge");
+    WriteTree(source, {{L"a.txt", "new"}, {L"Sub1\\c.txt", "gamma"}, {L"Sub3\\f.txt", "phi"}});
+    Outcome merged = CopyIn(source);
+    EXPECT_EQ(1u, merged.completions);
+    EXPECT_EQ(kOk, merged.result);
+    EXPECT_EQ(L"\\Phone\\Pictures\\Merge\\", PathOf(merged.object.Get()));
+    const Tree expected = {{L"a.txt", "new"},       {L"keep.txt", "kept"}, {L"Sub1\\", ""}, {L"Sub1\\old.txt", "x"},
+                           {L"Sub1\\c.txt", "gamma"}, {L"Sub3\\", ""},       {L"Sub3\\f.txt", "phi"}};
+    EXPECT_EQ(expected, ReadTree(OnPhone(L"Merge")));
+    EXPECT_TRUE(merged.folderQuestions.empty());
+    EXPECT_EQ(0u, merged.fileQuestions);
+
+    // A file holds the top folder's name: nothing is copied.
+    WriteTree(Pc(L"Clash"), {{L"z.txt", "z"}});
+    Outcome clash = CopyIn(Pc(L"Clash"));
+    EXPECT_EQ(1u, clash.completions);
+    EXPECT_NE(kOk, clash.result);
+    EXPECT_FALSE(clash.object);
+    EXPECT_EQ("a file", phonesim::kit::ReadFileBytes(OnPhone(L"Clash")));
+
+    // No such PC folder: no folder is made on the phone.
+    Outcome missing = CopyIn(Pc(L"Nowhere"));
+    EXPECT_EQ(1u, missing.completions);
+    EXPECT_EQ(static_cast<ULONG>(KVFM_E_FAILED), missing.result);
+    EXPECT_FALSE(missing.object);
+    EXPECT_FALSE(Exists(OnPhone(L"Nowhere")));
+
+    // A file fails to reach the phone: the walk stops there with its result.
+    WriteTree(Pc(L"Failing"), {{L"first.txt", "1"}, {L"Later\\second.txt", "2"}});
+    ASSERT_HRESULT_SUCCEEDED(m_control->FailNextCopy(static_cast<HRESULT>(0x80070070), 0));
+    Outcome full = CopyIn(Pc(L"Failing"));
+    EXPECT_EQ(1u, full.completions);
+    EXPECT_EQ(static_cast<ULONG>(kvFmResultFromHresult(static_cast<HRESULT>(0x80070070))), full.result);
+    EXPECT_FALSE(full.object);
+    EXPECT_FALSE(Exists(OnPhone(L"Failing\\Later")));
+}
+
+TEST_F(PhoneTrees, MoveFromPcRemovesTheSourceAndStopsAtAFileThatCannotGo) {
+    const std::wstring source = Pc(L"Moving");
+    WriteTree(source, kSource);
+    Outcome moved = CopyIn(source, nullptr, true);
+    EXPECT_EQ(1u, moved.completions);
+    EXPECT_EQ(kOk, moved.result);
+    EXPECT_EQ(L"\\Phone\\Pictures\\Moving\\", PathOf(moved.object.Get()));
+    EXPECT_EQ(kSource, ReadTree(OnPhone(L"Moving")));
+    EXPECT_FALSE(Exists(source));
+
+    // A file held open without delete sharing stops the move after its copy.
+    const std::wstring locked = Pc(L"Locked");
+    WriteTree(locked, {{L"x.txt", "x"}, {L"Inner\\y.txt", "y"}, {L"Inner\\Below\\w.txt", "w"}});
+    com::UniqueHandle holder(CreateFileW((locked + L"\\Inner\\y.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    Outcome stopped = CopyIn(locked, nullptr, true);
+    EXPECT_EQ(1u, stopped.completions);
+    EXPECT_FALSE(stopped.object);
+    // The result is the Win32 error of that delete, converted.
+    ASSERT_FALSE(DeleteFileW((locked + L"\\Inner\\y.txt").c_str()));
+    const DWORD error = GetLastError();
+    EXPECT_EQ(static_cast<ULONG>(kvFmResultFromHresult(HRESULT_FROM_WIN32(error))), stopped.result);
+    EXPECT_NE(kOk, stopped.result);
+    // Files come before subfolders: x.txt had moved; the folders stay.
+    EXPECT_FALSE(Exists(locked + L"\\x.txt"));
+    EXPECT_EQ("x", phonesim::kit::ReadFileBytes(OnPhone(L"Locked\\x.txt")));
+    EXPECT_EQ("y", phonesim::kit::ReadFileBytes(OnPhone(L"Locked\\Inner\\y.txt")));
+    EXPECT_TRUE(Exists(locked + L"\\Inner\\y.txt"));
+    EXPECT_TRUE(Exists(locked + L"\\Inner\\Below\\w.txt"));
+    EXPECT_FALSE(Exists(OnPhone(L"Locked\\Inner\\Below")));
+}
+
+TEST_F(PhoneTrees, CopyToPcBuildsTheTreeAndAsksOncePerExistingFolder) {
+    auto album = Watched(L"\\Phone\\Pictures\\Album\\");
+    const Tree phoneAlbum = ReadTree(OnPhone(L"Album"));
+    ASSERT_EQ(8u, phoneAlbum.size());
+    const std::wstring out = Pc(L"Out");
+    ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+
+    Outcome fresh = CopyOut(album.Get(), out);
+    EXPECT_EQ(1u, fresh.completions);
+    EXPECT_EQ(kOk, fresh.result);
+    EXPECT_EQ(phoneAlbum, ReadTree(out + L"\\Album"));
+    EXPECT_EQ(FileNames(phoneAlbum), fresh.progressNames);
+    EXPECT_TRUE(fresh.folderQuestions.empty());
+
+    // Merging answer: a question for every existing folder, the last answer offered next.
+    phonesim::kit::WriteFileBytes(out + L"\\Album\\p1.jpg", "changed");
+    m_sink->AnswerFolders([](const std::wstring&, LONG& answer) { return answer = 1, true; });
+    Outcome again = CopyOut(album.Get(), out);
+    EXPECT_EQ(kOk, again.result);
+    EXPECT_EQ((std::vector<std::wstring>{L"Album", L"Blank", L"Inner", L"Deeper", L"Other"}), again.folderQuestions);
+    EXPECT_EQ((std::vector<LONG>{3, 1, 1, 1, 1}), again.offered);
+    EXPECT_EQ(0u, again.fileQuestions);
+    EXPECT_EQ(phoneAlbum, ReadTree(out + L"\\Album"));
+
+    // Merge all: the first question is the only one.
+    phonesim::kit::WriteFileBytes(out + L"\\Album\\Other\\p4.jpg", "changed");
+    m_sink->AnswerFolders([](const std::wstring&, LONG& answer) { return answer = 2, true; });
+    Outcome all = CopyOut(album.Get(), out);
+    EXPECT_EQ(1u, all.completions);
+    EXPECT_EQ(kOk, all.result);
+    EXPECT_EQ(std::vector<std::wstring>{L"Album"}, all.folderQuestions);
+    EXPECT_EQ(phoneAlbum, ReadTree(out + L"\\Album"));
+
+    // Under another name on the PC.
+    Outcome renamed = CopyOut(album.Get(), out, false, L"Copy");
+    EXPECT_EQ(kOk, renamed.result);
+    EXPECT_EQ(phoneAlbum, ReadTree(out + L"\\Copy"));
+}
+
+TEST_F(PhoneTrees, CopyToPcSkipsOrAbortsAsAnswered) {
+    auto album = Watched(L"\\Phone\\Pictures\\Album\\");
+    const std::wstring out = Pc(L"Out");
+    ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+    ASSERT_EQ(kOk, CopyOut(album.Get(), out).result);
+    const std::wstring top = out + L"\\Album\\";
+    auto scribble = [&](std::initializer_list<const wchar_t*> files) {
+        for (const wchar_t* f : files) phonesim::kit::WriteFileBytes(top + f, "mine");
+    };
+    auto read = [&](const wchar_t* f) { return phonesim::kit::ReadFileBytes(top + f); };
+
+    // Skipping Inner leaves it and everything below it; the walk goes on.
+    scribble({L"p1.jpg", L"Inner\\p2.jpg", L"Inner\\Deeper\\p3.jpg", L"Other\\p4.jpg"});
+    m_sink->AnswerFolders([](const std::wstring& name, LONG& answer) { return answer = name == L"Inner" ? 3 : 1, true; });
+    Outcome skipped = CopyOut(album.Get(), out);
+    EXPECT_EQ(1u, skipped.completions);
+    EXPECT_EQ(kOk, skipped.result);
+    EXPECT_EQ((std::vector<std::wstring>{L"Album", L"Blank", L"Inner", L"Other"}), skipped.folderQuestions);
+    EXPECT_EQ("one", read(L"p1.jpg"));
+    EXPECT_EQ("mine", read(L"Inner\\p2.jpg"));
+    EXPECT_EQ("mine", read(L"Inner\\Deeper\\p3.jpg"));
+    EXPECT_EQ("four", read(L"Other\\p4.jpg"));
+
+    // Aborting at Inner keeps what was copied before it (the top folder's files).
+    scribble({L"p1.jpg", L"Other\\p4.jpg"});
+    m_sink->AnswerFolders([](const std::wstring& name, LONG& answer) { return answer = name == L"Inner" ? 4 : 1, true; });
+    Outcome aborted = CopyOut(album.Get(), out);
+    EXPECT_EQ(1u, aborted.completions);
+    EXPECT_EQ(kAborted, aborted.result);
+    EXPECT_EQ("one", read(L"p1.jpg"));
+    EXPECT_EQ("mine", read(L"Inner\\p2.jpg"));
+    EXPECT_EQ("mine", read(L"Other\\p4.jpg"));
+
+    // Skip or abort for the top folder: nothing is copied.
+    for (LONG answer : {3, 4}) {
+        scribble({L"p1.jpg"});
+        m_sink->AnswerFolders([answer](const std::wstring&, LONG& a) { return a = answer, true; });
+        Outcome top = CopyOut(album.Get(), out);
+        EXPECT_EQ(1u, top.completions) << answer;
+        EXPECT_EQ(kAborted, top.result) << answer;
+        EXPECT_EQ(std::vector<std::wstring>{L"Album"}, top.folderQuestions) << answer;
+        EXPECT_EQ("mine", read(L"p1.jpg")) << answer;
+    }
+
+    // An answer left untouched is the initial skip: the existing top folder aborts.
+    m_sink->AnswerFolders(nullptr);
+    Outcome untouched = CopyOut(album.Get(), out);
+    EXPECT_EQ(kAborted, untouched.result);
+    EXPECT_EQ(std::vector<LONG>{3}, untouched.offered);
+    EXPECT_EQ("mine", read(L"p1.jpg"));
+
+    // Without any sink the answer stays the initial skip: an existing top
+    // folder is left alone, a new one is copied whole.
+    auto unwatched = m_runner.Folder(L"\\Phone\\Pictures\\Album\\");
+    ASSERT_TRUE(unwatched);
+    auto quietly = [&](const std::wstring& pcFolder) {
+        m_runner.Run(nullptr, kCopyToPc, [&](LONG* id) { return ToPc(unwatched.Get(), false, pcFolder, nullptr, id); });
+    };
+    quietly(out);
+    EXPECT_EQ("mine", read(L"p1.jpg"));
+    const std::wstring quiet = Pc(L"Quiet");
+    ASSERT_TRUE(CreateDirectoryW(quiet.c_str(), nullptr));
+    quietly(quiet);
+    EXPECT_EQ(ReadTree(OnPhone(L"Album")), ReadTree(quiet + L"\\Album"));
+}
+
+TEST_F(PhoneTrees, MoveToPcEmptiesTheDeviceTreeAndStopsAtAFileThatCannotGo) {
+    auto moving = Watched(L"\\Phone\\Pictures\\Mv\\");
+    const Tree before = ReadTree(OnPhone(L"Mv"));
+    const std::wstring out = Pc(L"Moved");
+    ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+    // A device folder that cannot be deleted is left; the move goes on.
+    ASSERT_HRESULT_SUCCEEDED(m_control->FailCalls(simCallDeleteDirectory, static_cast<HRESULT>(0x80070005), 1));
+    Outcome moved = CopyOut(moving.Get(), out, true);
+    EXPECT_EQ(1u, moved.completions);
+    EXPECT_EQ(kOk, moved.result);
+    EXPECT_EQ(before, ReadTree(out + L"\\Mv"));
+    // Deepest first: In\Deep was the one refused; In (not empty) and Mv stay with it.
+    EXPECT_EQ((Tree{{L"In\\", ""}, {L"In\\Deep\\", ""}}), ReadTree(OnPhone(L"Mv")));
+    ASSERT_HRESULT_SUCCEEDED(m_control->FailCalls(simCallDeleteDirectory, S_OK, 0));
+    m_sink->AnswerFolders([](const std::wstring&, LONG& answer) { return answer = 2, true; });
+    Outcome rest = CopyOut(Watched(L"\\Phone\\Pictures\\Mv\\").Get(), out, true);
+    EXPECT_EQ(kOk, rest.result);
+    EXPECT_FALSE(Exists(OnPhone(L"Mv")));
+    EXPECT_EQ(before, ReadTree(out + L"\\Mv"));
+
+    // The device refuses to delete a copied file: its PC copy goes, the move stops.
+    auto readOnly = Watched(L"\\Phone\\Pictures\\Ro\\");
+    ASSERT_HRESULT_SUCCEEDED(m_control->FailCalls(simCallDeleteFile, static_cast<HRESULT>(0x80070005), 1));
+    Outcome refused = CopyOut(readOnly.Get(), out, true);
+    EXPECT_EQ(1u, refused.completions);
+    EXPECT_EQ(static_cast<ULONG>(KVFM_E_ACCESS_DENIED), refused.result);
+    EXPECT_FALSE(Exists(out + L"\\Ro\\a.txt"));
+    EXPECT_FALSE(Exists(out + L"\\Ro\\Sub"));
+    EXPECT_EQ((Tree{{L"a.txt", "a"}, {L"b.txt", "b"}, {L"Sub\\", ""}, {L"Sub\\s.txt", "s"}}), ReadTree(OnPhone(L"Ro")));
+}
+
+TEST_F(PhoneTrees, DisconnectWhileAFileWaitsEndsTheTreeAndTooLongPcPathsAreRefused) {
+    // A path that fits for the top folder but not for the deepest file.
+    const std::wstring out = Pc(L"Long");
+    ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+    const size_t room = MAX_PATH - 1 - (out.size() + 1) - std::wstring(L"\\Album\\Inner\\Deeper").size();
+    const std::wstring deep = out + L"\\" + std::wstring(room - 4, L'd');
+    ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    auto album = Watched(L"\\Phone\\Pictures\\Album\\");
+    Outcome tooLong = CopyOut(album.Get(), deep);
+    EXPECT_EQ(1u, tooLong.completions);
+    EXPECT_EQ(static_cast<ULONG>(kvFmResultFromHresult(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE))),
+              tooLong.result);
+    EXPECT_NE(kOk, tooLong.result);
+    EXPECT_EQ("one", phonesim::kit::ReadFileBytes(deep + L"\\Album\\p1.jpg"));
+    EXPECT_EQ("two", phonesim::kit::ReadFileBytes(deep + L"\\Album\\Inner\\p2.jpg"));
+    // Nothing was cut short to fit: the folder whose file did not fit stays empty.
+    EXPECT_TRUE(ReadTree(deep + L"\\Album\\Inner\\Deeper").empty());
+    EXPECT_TRUE(Exists(deep + L"\\Album\\Inner\\Deeper"));
+
+    // The binding ends while a file of the tree waits.
+    ASSERT_HRESULT_SUCCEEDED(m_control->put_CopiesPaused(VARIANT_TRUE));
+    LONG id = 0;
+    const std::wstring waiting = Pc(L"Waiting");
+    ASSERT_TRUE(CreateDirectoryW(waiting.c_str(), nullptr));
+    ASSERT_EQ(S_OK, ToPc(album.Get(), true, waiting, nullptr, &id));
+    ASSERT_TRUE(m_sink->WaitFor(id, kFileProgress));
+    EXPECT_TRUE(m_sink->Of(id, kMoveToPc).empty());
+    ASSERT_EQ(S_OK, Unbind());
+    ASSERT_TRUE(m_sink->WaitFor(id, kMoveToPc));
+    ASSERT_HRESULT_SUCCEEDED(m_control->put_CopiesPaused(VARIANT_FALSE));
+    const auto completions = m_sink->Of(id, kMoveToPc);
+    ASSERT_EQ(1u, completions.size());
+    EXPECT_EQ(static_cast<ULONG>(KVFM_E_DISCONNECTED), completions[0].result);
+    EXPECT_EQ("one", phonesim::kit::ReadFileBytes(OnPhone(L"Album\\p1.jpg")));
+}
+
+} // namespace
