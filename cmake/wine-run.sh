@@ -38,5 +38,10 @@ out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
 wine "${args[@]}" >"$out" 2>&1 </dev/null
 rc=$?
 cat "$out"
+# Wine's crash handler can leave a crashed program with exit code 0.
+if [ "$rc" -eq 0 ] && grep -qE 'Unhandled (page fault|exception: |illegal instruction|stack overflow|privileged instruction)' "$out"; then
+  echo "wine-run: the program crashed" >&2
+  rc=134
+fi
 rm -f "$out"
 exit $rc

@@ -1,0 +1,510 @@
+// Single-file copies and moves between the PC and the object model's folders
+// and files, through the object model on the simulated phone and on the
+// memory card's PC drive: contents, completion events and their objects,
+// progress and cancel, failures of the transfer and of the steps around it,
+// disconnects while a transfer waits, and the worker's order.
+#include "test_object_model_fixture.h"
+#include "test_pc_fixture.h"
+
+#include "KVFileMgmt.h"
+
+namespace {
+
+using namespace omtest;
+
+constexpr DISPID kCopyToPc = 3, kMoveToPc = 6, kCopyFromPc = 11, kMoveFromPc = 13, kProgress = 42, kFileProgress = 43;
+constexpr ULONG kAborted = static_cast<ULONG>(KVFM_ABORTED);
+
+// Records every event of the objects it is advised on, in arrival order, and
+// cancels the transfers it is told to from Progress or from FileProgress.
+class TransferSink final : public IDispatch {
+public:
+    struct Event {
+        DISPID id = 0;
+        std::vector<VARTYPE> types;  // in declaration order
+        LONG transactionId = 0;
+        ULONG result = 0;
+        ComPtr<IDispatch> object;
+        std::wstring fileName;
+        SHORT percent = -1;
+        SHORT cancelOnArrival = 0;
+    };
+    static ComPtr<TransferSink> Create() { return ComPtr<TransferSink>::Adopt(new TransferSink()); }
+
+    void CancelFromProgress(LONG id) { Locked([&] { m_cancelInProgress.push_back(id); }); }
+    void CancelFromFileProgress(LONG id) { Locked([&] { m_cancelInFileProgress.push_back(id); }); }
+
+    std::vector<Event> All() {
+        com::ScopedLock lock(m_lock);
+        return m_events;
+    }
+    std::vector<Event> Of(LONG id, DISPID kind) {
+        std::vector<Event> out;
+        for (const Event& e : All())
+            if (e.transactionId == id && e.id == kind) out.push_back(e);
+        return out;
+    }
+    std::vector<Event> Completions(LONG id) {
+        std::vector<Event> out;
+        for (const Event& e : All())
+            if (e.transactionId == id && e.id != kProgress && e.id != kFileProgress) out.push_back(e);
+        return out;
+    }
+    // The one completion of id (a failure is recorded when none or several came).
+    Event Completion(LONG id) {
+        EXPECT_TRUE(WaitUntil([&] { return !Completions(id).empty(); })) << "no completion for " << id;
+        auto events = Completions(id);
+        EXPECT_EQ(1u, events.size()) << "completions of " << id;
+        return events.empty() ? Event() : events[0];
+    }
+    // Pumps messages while waiting; the cap only turns a hang into a failure.
+    template <class Condition>
+    bool WaitUntil(Condition done) {
+        const ULONGLONG deadline = GetTickCount64() + kHangMs;
+        while (!done()) {
+            const ULONGLONG now = GetTickCount64();
+            if (now >= deadline) return false;
+            if (MsgWaitForMultipleObjects(1, &m_event, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT) ==
+                WAIT_OBJECT_0 + 1) {
+                MSG msg;
+                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            }
+        }
+        return true;
+    }
+
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, DIID__IKVFMFolderEvents))
+            return E_NOINTERFACE;
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return InterlockedIncrement(&m_refs); }
+    STDMETHOD_(ULONG, Release)() override {
+        const ULONG n = InterlockedDecrement(&m_refs);
+        if (!n) delete this;
+        return n;
+    }
+    STDMETHOD(GetTypeInfoCount)(UINT* count) override { return count ? (*count = 0, S_OK) : E_POINTER; }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
+        Event e;
+        e.id = id;
+        const UINT n = params ? params->cArgs : 0;
+        auto arg = [&](UINT position) -> VARIANT& { return params->rgvarg[n - 1 - position]; };
+        for (UINT i = 0; i < n; ++i) e.types.push_back(arg(i).vt);
+        com::ScopedLock lock(m_lock);
+        if ((id == kProgress && n == 3) || (id == kFileProgress && n == 4)) {
+            const UINT first = n - 3;
+            if (id == kFileProgress && arg(0).vt == VT_BSTR) e.fileName = arg(0).bstrVal ? arg(0).bstrVal : L"";
+            e.percent = arg(first).iVal;
+            e.transactionId = arg(first + 1).lVal;
+            SHORT* cancel = arg(first + 2).vt == (VT_BYREF | VT_I2) ? arg(first + 2).piVal : nullptr;
+            if (cancel) {
+                e.cancelOnArrival = *cancel;
+                const auto& list = id == kProgress ? m_cancelInProgress : m_cancelInFileProgress;
+                if (std::find(list.begin(), list.end(), e.transactionId) != list.end()) *cancel = -1;
+            }
+        } else if (n >= 2) {
+            e.result = arg(0).ulVal;
+            e.transactionId = arg(n - 1).lVal;
+            if (n == 3 && arg(1).vt == VT_DISPATCH) e.object = ComPtr<IDispatch>(arg(1).pdispVal);
+        }
+        m_events.push_back(e);
+        SetEvent(m_event);
+        return S_OK;
+    }
+
+private:
+    TransferSink() : m_event(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    ~TransferSink() { CloseHandle(m_event); }
+    template <class F>
+    void Locked(F f) {
+        com::ScopedLock lock(m_lock);
+        f();
+    }
+
+    LONG m_refs = 1;
+    HANDLE m_event;
+    com::CriticalSection m_lock;
+    std::vector<Event> m_events;
+    std::vector<LONG> m_cancelInProgress, m_cancelInFileProgress;
+};
+
+LONG SizeOf(IKVFMFile* file) {
+    LONG size = -1;
+    if (file) file->get_Size(&size);
+    return size;
+}
+
+// The file object a from-PC completion carries.
+ComPtr<IKVFMFile> NewFile(const TransferSink::Event& e) {
+    ComPtr<IKVFMFile> file;
+    EXPECT_EQ((std::vector<VARTYPE>{VT_UI4, VT_DISPATCH, VT_I4}), e.types);
+    if (e.object) e.object->QueryInterface(IID_IKVFMFile, file.ReceiveVoid());
+    return file;
+}
+
+class TransferTest : public ObjectModelTest {
+protected:
+    void TearDown() override {
+        // Nothing the test paused or cut off may outlive it.
+        if (m_control) {
+            m_control->Reconnect(nullptr);
+            m_control->put_CopiesPaused(VARIANT_FALSE);
+            m_sink->WaitUntil([&] {
+                long active = 0;
+                return FAILED(m_control->get_ActiveCopies(&active)) || active == 0;
+            });
+        }
+        ObjectModelTest::TearDown();
+    }
+    template <class I>
+    ComPtr<I> Watched(ComPtr<I> object) {
+        if (object) Advise(object.Get(), m_sink.Get());
+        return object;
+    }
+    // A missing object is a failure, not a crash of the test process.
+    LONG FromPc(IKVFMFolder* folder, bool move, const std::wstring& source, HRESULT expected = S_OK) {
+        com::UniqueBstr path(source.c_str());
+        LONG id = -1;
+        if (!folder) {
+            ADD_FAILURE() << "no folder";
+            return id;
+        }
+        EXPECT_EQ(expected, move ? folder->MoveFileFromPC(path.Get(), nullptr, &id)
+                                 : folder->CopyFileFromPC(path.Get(), nullptr, &id));
+        return id;
+    }
+    LONG ToPc(IKVFMFile* file, bool move, const wchar_t* name = nullptr) {
+        com::UniqueBstr folder(m_image.PcFolder().c_str()), pcName(name);
+        LONG id = -1;
+        if (!file) {
+            ADD_FAILURE() << "no file";
+            return id;
+        }
+        EXPECT_EQ(S_OK, move ? file->MoveToPC(folder.Get(), pcName.Get(), &id)
+                             : file->CopyToPC(folder.Get(), pcName.Get(), &id));
+        return id;
+    }
+    std::wstring Pc(const std::wstring& name) const { return m_image.PcFolder() + L"\\" + name; }
+    // The transaction ended with exactly one completion, of this kind and result.
+    void ExpectOneCompletion(LONG id, DISPID kind, ULONG result) {
+        auto e = m_sink->Completion(id);
+        EXPECT_EQ(kind, e.id) << id;
+        EXPECT_EQ(result, e.result) << id;
+        if (result != 0) {
+            EXPECT_FALSE(e.object) << id;
+        }
+    }
+    bool FirstProgressOf(LONG id) {
+        return m_sink->WaitUntil([&] { return !m_sink->Of(id, kProgress).empty(); });
+    }
+
+    ComPtr<TransferSink> m_sink = TransferSink::Create();
+};
+
+// ---- the phone ----
+
+class PhoneTransfers : public TransferTest {
+protected:
+    void SetUp() override {
+        PhoneTest::SetUp();
+        DeviceSpec phone;
+        phone.imei = kImei;
+        m_image.AddDevice(phone);
+        m_image.Fill(L'C', {Sized(L"Images\\big.bin", 300000), File(L"Images\\small.txt", "small"),
+                            File(L"Images\\out.txt", "going out"), File(L"Images\\stays.txt", "staying"),
+                            File(L"Images\\late.txt", "late"), Dir(L"Images\\Empty\\")});
+        m_probePath = L"\\Phone\\Pictures\\Empty\\";
+        BindAs(SamplePath(L"browser.xml"), L"phone-browser");
+        m_pictures = Watched(Folder(kPictures));
+    }
+    std::wstring OnPhone(const std::wstring& name) const { return m_image.PcPath(L"C:\\Images\\" + name); }
+    ComPtr<IKVFMFile> PhoneFile(const std::wstring& name) { return Watched(FileAt(kPictures + name)); }
+
+    const std::wstring kPictures = L"\\Phone\\Pictures\\";
+    ComPtr<IKVFMFolder> m_pictures;
+};
+
+TEST_F(PhoneTransfers, CopiesAndMovesBothWaysCarryContentObjectsAndProgress) {
+    const std::wstring up = m_image.WritePcFile(L"up.bin", 300000), moving = m_image.WritePcFile(L"moving.txt", "mv");
+    const LONG copyIn = FromPc(m_pictures.Get(), false, up), moveIn = FromPc(m_pictures.Get(), true, moving);
+    const LONG copyOut = ToPc(PhoneFile(L"big.bin").Get(), false),
+               renamed = ToPc(PhoneFile(L"small.txt").Get(), false, L"renamed.txt"),
+               moveOut = ToPc(PhoneFile(L"out.txt").Get(), true);
+
+    ExpectOneCompletion(copyIn, kCopyFromPc, 0);
+    ExpectOneCompletion(moveIn, kMoveFromPc, 0);
+    ExpectOneCompletion(copyOut, kCopyToPc, 0);
+    ExpectOneCompletion(renamed, kCopyToPc, 0);
+    ExpectOneCompletion(moveOut, kMoveToPc, 0);
+    auto copied = NewFile(m_sink->Completion(copyIn)), moved = NewFile(m_sink->Completion(moveIn));
+    EXPECT_EQ(kPictures + L"up.bin", PathOf(copied.Get()));
+    EXPECT_EQ(300000, SizeOf(copied.Get()));
+    EXPECT_EQ(kPictures + L"moving.txt", PathOf(moved.Get()));
+    EXPECT_EQ(2, SizeOf(moved.Get()));
+    EXPECT_EQ((std::vector<VARTYPE>{VT_UI4, VT_I4}), m_sink->Completion(moveOut).types);
+
+    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(OnPhone(L"up.bin")));
+    EXPECT_TRUE(FileExists(up));
+    EXPECT_EQ("mv", ReadFileBytes(OnPhone(L"moving.txt")));
+    EXPECT_FALSE(FileExists(moving));
+    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(Pc(L"big.bin")));
+    EXPECT_EQ("small", ReadFileBytes(Pc(L"renamed.txt")));
+    EXPECT_TRUE(FileExists(OnPhone(L"small.txt")));
+    EXPECT_EQ("going out", ReadFileBytes(Pc(L"out.txt")));
+    EXPECT_FALSE(FileExists(OnPhone(L"out.txt")));
+
+    // Progress names the transfer by id and the file by its name alone.
+    for (LONG id : {copyIn, copyOut}) {
+        auto progress = m_sink->Of(id, kProgress), files = m_sink->Of(id, kFileProgress);
+        ASSERT_GE(progress.size(), 2u) << id;
+        EXPECT_EQ(progress.size(), files.size());
+        EXPECT_EQ((std::vector<VARTYPE>{VT_I2, VT_I4, VT_BYREF | VT_I2}), progress[0].types);
+        EXPECT_EQ((std::vector<VARTYPE>{VT_BSTR, VT_I2, VT_I4, VT_BYREF | VT_I2}), files[0].types);
+        EXPECT_EQ(100, progress.back().percent);
+        for (const auto& f : files) EXPECT_EQ(id == copyIn ? L"up.bin" : L"big.bin", f.fileName);
+    }
+    DrawId();
+    for (LONG id : {copyIn, moveIn, copyOut, renamed, moveOut}) EXPECT_EQ(1u, m_sink->Completions(id).size()) << id;
+}
+
+TEST_F(PhoneTransfers, CancelFailuresAndFolderWithoutStorageEndInOneFailureEvent) {
+    const std::wstring big = m_image.WritePcFile(L"big-up.bin", 300000);
+    const LONG before = DrawId();
+    // Both progress events share one flag: set in the first, seen in the second.
+    m_sink->CancelFromProgress(before + 1);
+    m_sink->CancelFromFileProgress(before + 2);
+    m_sink->CancelFromProgress(before + 3);
+    const LONG copyOut = ToPc(PhoneFile(L"big.bin").Get(), false), moveIn = FromPc(m_pictures.Get(), true, big);
+    const LONG moveOut = ToPc(PhoneFile(L"big.bin").Get(), true);
+    ASSERT_EQ(before + 3, moveOut);
+    for (LONG id : {copyOut, moveIn, moveOut}) EXPECT_EQ(kAborted, m_sink->Completion(id).result) << id;
+    EXPECT_NE(0, m_sink->Of(copyOut, kFileProgress).at(0).cancelOnArrival);
+    EXPECT_FALSE(FileExists(Pc(L"big.bin")));
+    EXPECT_FALSE(FileExists(OnPhone(L"big-up.bin")));
+    EXPECT_TRUE(FileExists(big));
+    EXPECT_TRUE(FileExists(OnPhone(L"big.bin")));
+
+    // A transfer the phone fails: its result as the wait reports it; moves keep their source.
+    ASSERT_HRESULT_SUCCEEDED(m_control->FailNextCopy(static_cast<long>(0x80070070), 50));
+    const LONG fullOut = ToPc(PhoneFile(L"big.bin").Get(), true);
+    ExpectOneCompletion(fullOut, kMoveToPc, static_cast<ULONG>(KVFM_E_NO_SPACE));
+    ASSERT_HRESULT_SUCCEEDED(m_control->FailNextCopy(static_cast<long>(0x80070070), 50));
+    const LONG fullIn = FromPc(m_pictures.Get(), true, big);
+    ExpectOneCompletion(fullIn, kMoveFromPc, static_cast<ULONG>(KVFM_E_NO_SPACE));
+    EXPECT_TRUE(FileExists(OnPhone(L"big.bin")));
+    EXPECT_FALSE(FileExists(Pc(L"big.bin")));
+    EXPECT_TRUE(FileExists(big));
+    EXPECT_FALSE(FileExists(OnPhone(L"big-up.bin")));
+
+    // A transfer that cannot start: the call's HRESULT converted.
+    FailNext(simCallCopyFromPC, static_cast<HRESULT>(0x80070005));
+    ExpectOneCompletion(FromPc(m_pictures.Get(), false, big), kCopyFromPc, static_cast<ULONG>(KVFM_E_ACCESS_DENIED));
+    FailNext(simCallCopyToPC, static_cast<HRESULT>(0x80070003));
+    ExpectOneCompletion(ToPc(PhoneFile(L"small.txt").Get(), false), kCopyToPc, static_cast<ULONG>(KVFM_E_NOT_FOUND));
+
+    // The tree's root has no storage folder to copy into.
+    auto root = Watched(Folder(L"\\"));
+    const LONG intoRoot = FromPc(root.Get(), false, big);
+    ExpectOneCompletion(intoRoot, kCopyFromPc, static_cast<ULONG>(KVFM_E_FAILED));
+    const LONG last = DrawId();
+    EXPECT_TRUE(m_sink->Of(intoRoot, kProgress).empty());
+    for (LONG id = before + 1; id < last; ++id) EXPECT_EQ(1u, m_sink->Completions(id).size()) << id;
+}
+
+TEST_F(PhoneTransfers, StepsAfterASuccessfulCopyThatFailAreReported) {
+    // The PC source cannot go: the device keeps the copy.
+    const std::wstring locked = m_image.WritePcFile(L"locked.txt", "locked");
+    ASSERT_TRUE(SetFileAttributesW(locked.c_str(), FILE_ATTRIBUTE_READONLY));
+    ExpectOneCompletion(FromPc(m_pictures.Get(), true, locked), kMoveFromPc,
+                        static_cast<ULONG>(KVFM_E_ACCESS_DENIED));
+    EXPECT_TRUE(FileExists(locked));
+    EXPECT_EQ("locked", ReadFileBytes(OnPhone(L"locked.txt")));
+
+    // The phone file cannot go: the PC copy is removed again.
+    FailNext(simCallDeleteFile, static_cast<HRESULT>(0x80070005));
+    ExpectOneCompletion(ToPc(PhoneFile(L"stays.txt").Get(), true), kMoveToPc,
+                        static_cast<ULONG>(KVFM_E_ACCESS_DENIED));
+    EXPECT_FALSE(FileExists(Pc(L"stays.txt")));
+    EXPECT_EQ("staying", ReadFileBytes(OnPhone(L"stays.txt")));
+
+    // The new file cannot be looked up: the copy is there all the same.
+    ASSERT_HRESULT_SUCCEEDED(m_control->put_CopiesPaused(VARIANT_TRUE));
+    const std::wstring lost = m_image.WritePcFile(L"lost.bin", 200000);
+    const LONG id = FromPc(m_pictures.Get(), false, lost);
+    ASSERT_TRUE(FirstProgressOf(id));
+    FailNext(simCallStorageItem, static_cast<HRESULT>(0x80070002));
+    ASSERT_HRESULT_SUCCEEDED(m_control->put_CopiesPaused(VARIANT_FALSE));
+    ExpectOneCompletion(id, kCopyFromPc, static_cast<ULONG>(KVFM_E_FAILED));
+    EXPECT_EQ(PatternBytes(200000), ReadFileBytes(OnPhone(L"lost.bin")));
+}
+
+TEST_F(PhoneTransfers, DisconnectWhileWaitingFreesTheWorkerAndKeepsSources) {
+    const std::wstring source = m_image.WritePcFile(L"waiting.bin", 200000);
+    ASSERT_HRESULT_SUCCEEDED(m_control->put_CopiesPaused(VARIANT_TRUE));
+    const LONG waiting = FromPc(m_pictures.Get(), true, source), queued = ToPc(PhoneFile(L"out.txt").Get(), true);
+    ASSERT_TRUE(FirstProgressOf(waiting));
+    EXPECT_TRUE(m_sink->Completions(waiting).empty());
+    ASSERT_EQ(S_OK, Unbind());
+    ExpectOneCompletion(waiting, kMoveFromPc, static_cast<ULONG>(KVFM_E_DISCONNECTED));
+    ExpectOneCompletion(queued, kMoveToPc, static_cast<ULONG>(KVFM_E_DISCONNECTED));
+    EXPECT_TRUE(FileExists(source));
+    EXPECT_TRUE(FileExists(OnPhone(L"out.txt")));
+    EXPECT_FALSE(FileExists(Pc(L"out.txt")));
+
+    // Bound again, the worker takes the next transfer.
+    m_probe.Reset();
+    ASSERT_EQ(S_OK, BindService(m_service.Get(), m_device.Get(), L"phone-browser"));
+    m_pictures = Watched(Folder(kPictures));
+    const LONG next = ToPc(PhoneFile(L"late.txt").Get(), false);
+    ASSERT_TRUE(FirstProgressOf(next));
+    // The phone itself goes while the copy waits: the copy's own result says so.
+    ASSERT_HRESULT_SUCCEEDED(m_control->put_CopiesPaused(VARIANT_FALSE));
+    ExpectOneCompletion(next, kCopyToPc, 0);
+    EXPECT_EQ("late", ReadFileBytes(Pc(L"late.txt")));
+    ASSERT_HRESULT_SUCCEEDED(m_control->put_CopiesPaused(VARIANT_TRUE));
+    const LONG cut = ToPc(PhoneFile(L"big.bin").Get(), true);
+    ASSERT_TRUE(FirstProgressOf(cut));
+    ASSERT_HRESULT_SUCCEEDED(m_control->Disconnect(nullptr));
+    ExpectOneCompletion(cut, kMoveToPc, static_cast<ULONG>(KVFM_E_DISCONNECTED));
+    EXPECT_TRUE(FileExists(OnPhone(L"big.bin")));
+    EXPECT_FALSE(FileExists(Pc(L"big.bin")));
+}
+
+TEST_F(PhoneTransfers, TransfersQueuedBehindAWaitingCopyRunInOrder) {
+    ASSERT_HRESULT_SUCCEEDED(m_control->put_CopiesPaused(VARIANT_TRUE));
+    const LONG first = ToPc(PhoneFile(L"big.bin").Get(), false);
+    const LONG second = FromPc(m_pictures.Get(), false, m_image.WritePcFile(L"second.txt", "2nd"));
+    const LONG third = ToPc(PhoneFile(L"small.txt").Get(), true);
+    ASSERT_TRUE(FirstProgressOf(first));
+    EXPECT_TRUE(m_sink->Completions(first).empty());
+    EXPECT_TRUE(m_sink->Completions(second).empty() && m_sink->Completions(third).empty());
+    ASSERT_HRESULT_SUCCEEDED(m_control->put_CopiesPaused(VARIANT_FALSE));
+    ExpectOneCompletion(third, kMoveToPc, 0);
+    std::vector<LONG> order;
+    for (const auto& e : m_sink->All())
+        if (e.id != kProgress && e.id != kFileProgress) order.push_back(e.transactionId);
+    EXPECT_EQ((std::vector<LONG>{first, second, third}), order);
+    EXPECT_EQ(0u, m_sink->Completion(second).result);
+    EXPECT_EQ("2nd", ReadFileBytes(OnPhone(L"second.txt")));
+    EXPECT_EQ("small", ReadFileBytes(Pc(L"small.txt")));
+}
+
+// ---- the memory card on the PC drive ----
+
+class CardTransfers : public TransferTest {
+protected:
+    void SetUp() override {
+        PhoneTest::SetUp();
+        m_unique = L"ftr" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64() % 100000);
+        DeviceSpec phone;
+        phone.imei = kImei;
+        DriveSpec card;
+        card.letter = L'E';
+        card.media = 3;
+        phone.drives.push_back(card);
+        m_image.AddDevice(phone);
+        m_image.Fill(L'C', {Dir(L"Images\\")});
+        m_image.Fill(L'E', {Dir(L"Photos\\" + m_unique + L"m\\")});  // also on the card: merged
+        m_card = L"M:\\Photos\\" + m_unique;
+        CreateDirectoryW(L"M:\\Photos", nullptr);
+        ASSERT_TRUE(CreateDirectoryW(m_card.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW((m_card + L"m").c_str(), nullptr));
+        for (const wchar_t* name : {L"a.bin", L"b.bin", L"ro.txt", L"gone.bin"})
+            WriteFileBytes(m_card + L"\\" + name, PatternBytes(300000));
+        SetFileAttributesW((m_card + L"\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        m_probePath = L"\\Phone\\Pictures\\";
+        BindAs(SamplePath(L"memorycard.xml"), L"phone-card");
+        m_folder = Watched(Folder(Virtual(L"")));
+    }
+    void TearDown() override {
+        TransferTest::TearDown();
+        pctest::RemoveTree(m_card);
+        pctest::RemoveTree(m_card + L"m");
+    }
+    std::wstring Virtual(const std::wstring& name) const { return L"\\Memory card\\Photos\\" + m_unique + L"\\" + name; }
+    ComPtr<IKVFMFile> CardFile(const std::wstring& name) { return Watched(FileAt(Virtual(name))); }
+
+    std::wstring m_unique, m_card;
+    ComPtr<IKVFMFolder> m_folder;
+};
+
+TEST_F(CardTransfers, CopiesAndMovesGoThroughThePcDrive) {
+    const std::wstring up = m_image.WritePcFile(L"up.bin", 300000), mv = m_image.WritePcFile(L"mv.txt", "mv");
+    const LONG copyIn = FromPc(m_folder.Get(), false, up), moveIn = FromPc(m_folder.Get(), true, mv);
+    auto merged = Watched(Folder(L"\\Memory card\\Photos\\" + m_unique + L"m\\"));
+    const LONG intoMerged = FromPc(merged.Get(), false, up);
+    const LONG copyOut = ToPc(CardFile(L"a.bin").Get(), false), moveOut = ToPc(CardFile(L"b.bin").Get(), true);
+
+    auto copied = NewFile(m_sink->Completion(copyIn)), moved = NewFile(m_sink->Completion(moveIn)),
+         phoneSide = NewFile(m_sink->Completion(intoMerged));
+    EXPECT_EQ(Virtual(L"up.bin"), PathOf(copied.Get()));
+    EXPECT_EQ(300000, SizeOf(copied.Get()));
+    EXPECT_EQ(Virtual(L"mv.txt"), PathOf(moved.Get()));
+    EXPECT_EQ(2, SizeOf(moved.Get()));
+    EXPECT_EQ(L"\\Memory card\\Photos\\" + m_unique + L"m\\up.bin", PathOf(phoneSide.Get()));
+    EXPECT_EQ(300000, SizeOf(phoneSide.Get()));
+    ExpectOneCompletion(copyOut, kCopyToPc, 0);
+    ExpectOneCompletion(moveOut, kMoveToPc, 0);
+
+    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(m_card + L"\\up.bin"));
+    EXPECT_EQ("mv", ReadFileBytes(m_card + L"\\mv.txt"));
+    EXPECT_FALSE(FileExists(mv));
+    // A folder on both sides takes the file on the phone.
+    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(m_image.PcPath(L"E:\\Photos\\" + m_unique + L"m\\up.bin")));
+    EXPECT_FALSE(FileExists(m_card + L"m\\up.bin"));
+    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(Pc(L"a.bin")));
+    EXPECT_TRUE(FileExists(m_card + L"\\a.bin"));
+    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(Pc(L"b.bin")));
+    EXPECT_FALSE(FileExists(m_card + L"\\b.bin"));
+    auto files = m_sink->Of(copyOut, kFileProgress);
+    ASSERT_FALSE(files.empty());
+    EXPECT_EQ(L"a.bin", files.back().fileName);
+    EXPECT_EQ(100, files.back().percent);
+}
+
+TEST_F(CardTransfers, CancelsAndFailedStepsLeaveEachFileInOnePlace) {
+    const std::wstring up = m_image.WritePcFile(L"up.bin", 300000), held = m_image.WritePcFile(L"held.txt", "held");
+    const LONG before = DrawId();
+    m_sink->CancelFromFileProgress(before + 1);
+    m_sink->CancelFromProgress(before + 2);
+    ExpectOneCompletion(ToPc(CardFile(L"a.bin").Get(), true), kMoveToPc, kAborted);
+    ExpectOneCompletion(FromPc(m_folder.Get(), true, up), kMoveFromPc, kAborted);
+    EXPECT_FALSE(FileExists(Pc(L"a.bin")));
+    EXPECT_TRUE(FileExists(m_card + L"\\a.bin"));
+    EXPECT_FALSE(FileExists(m_card + L"\\up.bin"));
+    EXPECT_TRUE(FileExists(up));
+
+    // The card file cannot go: its read-only PC copy is removed again.
+    ExpectOneCompletion(ToPc(CardFile(L"ro.txt").Get(), true), kMoveToPc, static_cast<ULONG>(KVFM_E_FAILED));
+    EXPECT_FALSE(FileExists(Pc(L"ro.txt")));
+    EXPECT_TRUE(FileExists(m_card + L"\\ro.txt"));
+
+    // The PC file is held open without delete sharing: the card keeps the copy.
+    com::UniqueHandle handle(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(handle);
+    const LONG heldId = FromPc(m_folder.Get(), true, held);
+    const auto heldEnd = m_sink->Completion(heldId);
+    handle.Reset();
+    EXPECT_EQ(static_cast<ULONG>(KVFM_E_FAILED), heldEnd.result);
+    EXPECT_EQ("held", ReadFileBytes(m_card + L"\\held.txt"));
+    EXPECT_TRUE(FileExists(held));
+
+    // A PC folder that does not exist: the copy's own failure.
+    com::UniqueBstr nowhere((m_image.PcFolder() + L"\\none").c_str());
+    LONG id = -1;
+    auto gone = CardFile(L"gone.bin");
+    ASSERT_TRUE(gone);
+    ASSERT_EQ(S_OK, gone->CopyToPC(nowhere.Get(), nullptr, &id));
+    ExpectOneCompletion(id, kCopyToPc, static_cast<ULONG>(KVFM_E_FAILED));
+    const LONG last = DrawId();
+    for (LONG i = before + 1; i < last; ++i) EXPECT_EQ(1u, m_sink->Completions(i).size()) << i;
+}
+
+} // namespace
