@@ -36,12 +36,15 @@ public:
         qzlog::clear_capture();
         qzlog::reload_level_settings();
     }
-    // Index of the first line ending with message at or after from; -1 if none.
-    int Find(const std::string& message, int from = 0) {
+    // Index of the first line ending with (or, when anywhere, holding) message
+    // at or after from; -1 if none.
+    int Find(const std::string& message, int from = 0, bool anywhere = false) {
         com::ScopedLock lock(m_lock);
-        for (int i = from; i < static_cast<int>(m_texts.size()); ++i) {
+        for (int i = from < 0 ? 0 : from; i < static_cast<int>(m_texts.size()); ++i) {
             const std::string& t = m_texts[i];
-            if (t.size() >= message.size() && t.compare(t.size() - message.size(), message.size(), message) == 0)
+            if (anywhere ? t.find(message) != std::string::npos
+                         : t.size() >= message.size() &&
+                               t.compare(t.size() - message.size(), message.size(), message) == 0)
                 return i;
         }
         return -1;
@@ -182,7 +185,8 @@ TEST_F(Binding, FailedConnectCanBeRetried) {
 TEST_F(Binding, ReleasingABoundServiceUnbindsThenDeletesConnectorThenExecutor) {
     UseConfiguration(L"browser.xml");
     ASSERT_EQ(S_OK, Connect(L"phone-browser"));
-    const int before = m_log.Find("SetDevice called for object 0x");
+    const int before = m_log.Find("SetDevice called for object 0x", 0, true);
+    ASSERT_GE(before, 0);
     m_service.Reset();
     const int unbind = m_log.Find("Uninitialize of SymbianConnector", before);
     const int connector = m_log.Find("Deleting SymbianConnector", before);
