@@ -402,3 +402,20 @@ HRESULT CPcFolder::CopyFileFromPC(CAsynchOperationExecutor* executor, _bstr_t pc
     LOG_TRACE << "Exit";
     return S_OK;
 }
+
+HRESULT CPcFolder::GetForbiddenOps(DWORD* forbiddenOps) {
+    LOG_TRACE << "Enter";
+    if (!forbiddenOps) {
+        LOG_ERROR << "Invalid argument. NULL pointer received.";
+        return E_INVALIDARG;
+    }
+    if (!m_binding.Usable() || !m_pMapping) {
+        LOG_ERROR << "No mapping to ask for the forbidden operations.";
+        return E_FAIL;
+    }
+    com::UniqueBstr path(m_strVirtualPath.c_str(), static_cast<UINT>(m_strVirtualPath.size()));
+    if (path.IsNull()) return E_OUTOFMEMORY;
+    BSTR raw = path.Get();
+    *forbiddenOps = m_pMapping->getForbidFolderOps(&raw);
+    return S_OK;
+}

@@ -26,6 +26,8 @@ public:
     HRESULT GetAccessed(DATE* accessed) override;
     HRESULT GetChanged(DATE* changed) override;
     HRESULT GetPath(BSTR* path) override;
+    // The configuration's folder operations for this card folder.
+    HRESULT GetForbiddenOps(DWORD* forbiddenOps) override;
     // The folder keeps its place and these paths; only its name changes.
     HRESULT Rename(BSTR& newName) override;
     // Only an empty folder goes.

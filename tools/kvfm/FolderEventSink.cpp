@@ -223,7 +223,8 @@ HRESULT FolderEventSink::OnProgress(DISPID id, DISPPARAMS* params) {
         std::lock_guard<std::mutex> guard(m_lock);
         handler = m_progress;
     }
-    if (handler && handler(progress)) *cancel = VARIANT_TRUE;
+    // Morvane's folder delete stops only on exactly 1, not on VARIANT_TRUE.
+    if (handler && handler(progress)) *cancel = 1;
     return S_OK;
 }
 

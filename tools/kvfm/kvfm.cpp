@@ -11,9 +11,12 @@
 #include <vector>
 
 #include "ComSupport.h"
+#include "Console.h"
 #include "FolderEventSink.h"
 #include "Morvane.h"
 #include "PhoneSim.h"
+#include "Text.h"
+#include "Transfer.h"
 
 using namespace kvfm;
 
@@ -32,59 +35,10 @@ struct Options {
     std::wstring phone, config, imei;
     std::wstring uid = L"phone-browser";
     DWORD timeoutMs = 60000;
-    std::wstring command, path;
+    std::wstring command;
+    std::vector<std::wstring> arguments;  // after the command
+    TransferOptions transfer;
 };
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
-    std::string out(n > 0 ? n : 0, '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
-// The framework's operation results are not system codes: name them.
-const char* OpResultName(ULONG code) {
-    switch (code) {
-    case 0x00000000: return "KVFM_OK";
-    case 0x80000000: return "KVFM_E_FAILED";
-    case 0x80000001: return "KVFM_E_DISCONNECTED";
-    case 0x80000002: return "KVFM_E_NOT_FOUND";
-    case 0x80000003: return "KVFM_E_ALREADY_EXISTS";
-    case 0x80000004: return "KVFM_E_NO_SPACE";
-    case 0x80000005: return "KVFM_E_ACCESS_DENIED";
-    case 0x80000008: return "KVFM_E_NOT_SUPPORTED";
-    case 0xC0000000: return "KVFM_ABORTED";
-    default: return nullptr;
-    }
-}
-
-// "0x80070005 Access is denied." with whatever text
-// the system or the failing object offers.
-std::string DescribeHr(HRESULT hr) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
-    std::string text = code;
-    wchar_t* message = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-    std::wstring detail;
-    if (n && message) detail.assign(message, n);
-    if (message) LocalFree(message);
-    if (detail.empty()) {
-        ComPtr<IErrorInfo> info;
-        if (GetErrorInfo(0, info.Put()) == S_OK && info) {
-            Bstr description;
-            if (SUCCEEDED(info->GetDescription(description.Put()))) detail = description.Str();
-        }
-    }
-    while (!detail.empty() && (detail.back() == L'\n' || detail.back() == L'\r' || detail.back() == L' '))
-        detail.pop_back();
-    if (!detail.empty()) text += " " + Utf8(detail);
-    return text;
-}
 
 std::string DescribeOpResult(ULONG result) {
     const char* name = OpResultName(result);
@@ -132,26 +86,42 @@ const char* TypeName(long type) {
 
 void PrintUsage(FILE* out) {
     std::fputs(
-        "usage: kvfm [options] COMMAND PATH\n"
+        "usage: kvfm [options] COMMAND ARGUMENTS\n"
         "\n"
-        "Browses a phone's files through Morvane, binding the service to the phone\n"
-        "as the Device Manager does.\n"
+        "Browses and manages a phone's files through Morvane, binding the service to\n"
+        "the phone as the Device Manager does.\n"
         "\n"
         "commands:\n"
-        "  ls PATH      list a folder's objects (asynchronous listing with events)\n"
-        "  tree PATH    show a folder and everything below it\n"
-        "  info PATH    show every property of a file, folder or mount point\n"
+        "  ls PATH               list a folder's objects (asynchronous listing with events)\n"
+        "  tree PATH             show a folder and everything below it\n"
+        "  info PATH             show every property of a file, folder or mount point\n"
+        "  get PATH PCFOLDER     copy a phone file or folder tree into a PC folder\n"
+        "  put PCPATH FOLDER     copy a PC file or folder tree into a phone folder\n"
+        "  mv SOURCE TARGET      move: a phone PATH into a PCFOLDER, or a PCPATH into a\n"
+        "                        phone FOLDER (a SOURCE starting with \\ is on the phone)\n"
+        "  rm PATH               delete a phone file, or a folder with everything in it\n"
+        "  mkdir PATH            create a phone folder (its parent must exist)\n"
+        "  rename PATH NEWNAME   rename a phone file or folder\n"
         "\n"
         "options:\n"
-        "  --phone FILE   phone description (sets MORVANE_PHONESIM_CONFIG)\n"
-        "  --config FILE  capability configuration (sets MORVANE_CAPMGR_CONFIG)\n"
-        "  --uid UID      device uid for SetDeviceInformation (default phone-browser)\n"
-        "  --imei IMEI    the connected phone to use (default: the first one)\n"
-        "  --timeout SEC  how long ls waits for its listing (default 60)\n"
-        "  --help         show this text\n"
+        "  --phone FILE     phone description (sets MORVANE_PHONESIM_CONFIG)\n"
+        "  --config FILE    capability configuration (sets MORVANE_CAPMGR_CONFIG)\n"
+        "  --uid UID        device uid for SetDeviceInformation (default phone-browser)\n"
+        "  --imei IMEI      the connected phone to use (default: the first one)\n"
+        "  --timeout SEC    how long ls waits for its listing, and how long another\n"
+        "                   command waits while its operation shows no progress (default 60)\n"
+        "  --name NAME      get, put, mv: the name at the destination (a file copied to\n"
+        "                   the phone keeps its own)\n"
+        "  --replace WHAT   how a folder that exists on the PC is treated by get and mv:\n"
+        "                   merge, merge-all, skip or abort (default: asked on a console,\n"
+        "                   else skip)\n"
+        "  --cancel-after N cancel once the progress reaches N percent, as Ctrl-C does\n"
+        "  --help           show this text\n"
         "\n"
-        "PATH is a virtual path such as \\ or \\Phone\\ or \\Phone\\Data\\notes.txt.\n"
-        "Exit codes: 0 success, 1 the operation failed, 2 usage error.\n",
+        "PATH and FOLDER are virtual paths such as \\ or \\Phone\\ or \\Phone\\Data\\notes.txt.\n"
+        "Progress is shown per file; Ctrl-C cancels the operation at its next progress\n"
+        "event. Results are printed as 'done: KVFM_OK' or 'failed: NAME (CODE)'.\n"
+        "Exit codes: 0 success, 1 the operation failed or was refused, 2 usage error.\n",
         out);
 }
 
@@ -159,6 +129,49 @@ int UsageError(const std::string& message) {
     std::fprintf(stderr, "kvfm: %s\n", message.c_str());
     std::fputs("Try 'kvfm --help'.\n", stderr);
     return kExitUsage;
+}
+
+bool IsPhonePath(const std::wstring& path) {
+    return !path.empty() && path[0] == L'\\';
+}
+
+// How many arguments a command takes, and which of them are phone paths.
+struct CommandShape {
+    const wchar_t* name;
+    const char* arguments;  // for messages
+    size_t count;
+    bool phoneFirst, phoneSecond;
+};
+
+const CommandShape kCommands[] = {
+    {L"ls", "PATH", 1, true, false},
+    {L"tree", "PATH", 1, true, false},
+    {L"info", "PATH", 1, true, false},
+    {L"get", "PATH PCFOLDER", 2, true, false},
+    {L"put", "PCPATH FOLDER", 2, false, true},
+    {L"mv", "SOURCE TARGET", 2, false, false},
+    {L"rm", "PATH", 1, true, false},
+    {L"mkdir", "PATH", 1, true, false},
+    {L"rename", "PATH NEWNAME", 2, true, false},
+};
+
+int PathError(const std::wstring& path) {
+    return UsageError("a phone path starts with \\, not '" + Utf8(path) + "'");
+}
+
+int ParseReplace(const std::wstring& value, LONG& answer) {
+    static const struct {
+        const wchar_t* name;
+        LONG answer;
+    } answers[] = {{L"merge", kMerge}, {L"merge-all", kMergeAll}, {L"skip", kSkip}, {L"abort", kAbort},
+                   {L"1", kMerge},     {L"2", kMergeAll},         {L"3", kSkip},    {L"4", kAbort}};
+    for (const auto& a : answers) {
+        if (value == a.name) {
+            answer = a.answer;
+            return -1;
+        }
+    }
+    return UsageError("--replace wants merge, merge-all, skip or abort, not '" + Utf8(value) + "'");
 }
 
 // Returns -1 when the options are fine, else the exit code.
@@ -192,7 +205,9 @@ int ParseArguments(int argc, wchar_t** argv, Options& options) {
         else if (name == L"--config") target = &options.config;
         else if (name == L"--uid") target = &options.uid;
         else if (name == L"--imei") target = &options.imei;
-        else if (name != L"--timeout") return UsageError("unknown option '" + Utf8(name) + "'");
+        else if (name == L"--name") target = &options.transfer.name;
+        else if (name != L"--timeout" && name != L"--replace" && name != L"--cancel-after")
+            return UsageError("unknown option '" + Utf8(name) + "'");
         if (!hasValue) {
             if (i + 1 >= argc) return UsageError("option '" + Utf8(name) + "' needs a value");
             value = argv[++i];
@@ -201,20 +216,45 @@ int ParseArguments(int argc, wchar_t** argv, Options& options) {
             *target = value;
             continue;
         }
+        if (name == L"--replace") {
+            const int rc = ParseReplace(value, options.transfer.replaceFolder);
+            if (rc >= 0) return rc;
+            continue;
+        }
         wchar_t* end = nullptr;
-        const double seconds = std::wcstod(value.c_str(), &end);
-        if (value.empty() || !end || *end || !(seconds > 0) || seconds > 86400)
+        const double number = std::wcstod(value.c_str(), &end);
+        if (name == L"--cancel-after") {
+            if (value.empty() || !end || *end || !(number >= 0) || number > 100 || number != static_cast<int>(number))
+                return UsageError("--cancel-after wants a percentage from 0 to 100, not '" + Utf8(value) + "'");
+            options.transfer.cancelAfter = static_cast<int>(number);
+            continue;
+        }
+        if (value.empty() || !end || *end || !(number > 0) || number > 86400)
             return UsageError("--timeout wants a number of seconds, not '" + Utf8(value) + "'");
-        options.timeoutMs = static_cast<DWORD>(seconds * 1000);
+        options.timeoutMs = static_cast<DWORD>(number * 1000);
     }
+    options.transfer.timeoutMs = options.timeoutMs;
     if (positional.empty()) return UsageError("no command given");
     options.command = positional[0];
-    if (options.command != L"ls" && options.command != L"tree" && options.command != L"info")
-        return UsageError("unknown command '" + Utf8(options.command) + "'");
-    if (positional.size() != 2) return UsageError("'" + Utf8(options.command) + "' takes exactly one PATH");
-    options.path = positional[1];
-    if (options.path.empty() || options.path[0] != L'\\')
-        return UsageError("PATH must be a virtual path starting with \\, not '" + Utf8(options.path) + "'");
+    options.arguments.assign(positional.begin() + 1, positional.end());
+    const CommandShape* shape = nullptr;
+    for (const auto& c : kCommands) {
+        if (options.command == c.name) shape = &c;
+    }
+    if (!shape) return UsageError("unknown command '" + Utf8(options.command) + "'");
+    if (options.arguments.size() != shape->count)
+        return UsageError("'" + Utf8(options.command) + "' takes " + shape->arguments);
+    for (const auto& argument : options.arguments) {
+        if (argument.empty()) return UsageError("'" + Utf8(options.command) + "' got an empty argument");
+    }
+    if (shape->phoneFirst && !IsPhonePath(options.arguments[0])) return PathError(options.arguments[0]);
+    if (shape->phoneSecond && !IsPhonePath(options.arguments[1])) return PathError(options.arguments[1]);
+    // mv: one side on the phone, the other on the PC.
+    if (options.command == L"mv") {
+        if (IsPhonePath(options.arguments[0]) == IsPhonePath(options.arguments[1]))
+            return UsageError("'mv' moves between the phone and the PC: one of SOURCE and TARGET must be a phone path "
+                              "(starting with \\), the other a PC path");
+    }
     return -1;
 }
 
@@ -617,9 +657,18 @@ int Run(const Options& options) {
     Session session;
     int rc = session.Bind(options);
     if (rc != kExitOk) return rc;
-    if (options.command == L"info") return Info(session.fileMgmt.Get(), options.path);
-    if (options.command == L"ls") return Ls(session.fileMgmt.Get(), options.path, options.timeoutMs);
-    return Tree(session.fileMgmt.Get(), options.path);
+    IKVFileMgmt* fileMgmt = session.fileMgmt.Get();
+    const std::vector<std::wstring>& a = options.arguments;
+    const TransferOptions& t = options.transfer;
+    if (options.command == L"info") return Info(fileMgmt, a[0]);
+    if (options.command == L"ls") return Ls(fileMgmt, a[0], options.timeoutMs);
+    if (options.command == L"tree") return Tree(fileMgmt, a[0]);
+    if (options.command == L"get") return Get(fileMgmt, a[0], a[1], t);
+    if (options.command == L"put") return Put(fileMgmt, a[0], a[1], t);
+    if (options.command == L"mv") return Move(fileMgmt, a[0], a[1], t);
+    if (options.command == L"rm") return Remove(fileMgmt, a[0], t);
+    if (options.command == L"mkdir") return MakeFolder(fileMgmt, a[0], t);
+    return Rename(fileMgmt, a[0], a[1], t);
 }
 
 } // namespace
@@ -634,6 +683,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "kvfm: cannot initialise COM: %s\n", DescribeHr(hr).c_str());
         return kExitFailed;
     }
+    InstallCancelHandler();
     const int rc = Run(options);
     std::fflush(stdout);
     CoUninitialize();
