@@ -7,6 +7,7 @@
 #include "objects/PathFunctions.h"
 #include "operations/DeviceOperations.h"
 #include "operations/FileTransferOperations.h"
+#include "stream/KVIStream.h"
 
 HRESULT MakePcTargetPath(BSTR pcFolder, BSTR pcName, com::UniqueBstr& target) {
     try {
@@ -211,6 +212,31 @@ STDMETHODIMP CFMFile::get_MIMEType(BSTR* mimeType) {
 STDMETHODIMP CFMFile::get_IStream(IUnknown** stream) {
     LOG_TRACE << "Enter";
     LOG_EVENT << "Streaming file from device to PC.";
-    // Streams are served once the transfer operations exist.
-    return E_NOTIMPL;
+    if (stream) *stream = nullptr;
+    try {
+        com::ComObject<CKVIStream>* object = nullptr;
+        HRESULT hr = com::ComObject<CKVIStream>::CreateInstance(&object);
+        if (FAILED(hr)) {
+            LOG_ERROR << "Could not create instance of CKVIStream";
+            return hr;
+        }
+        // The creation reference: a failure below releases the stream.
+        com::ComPtr<IStream> holder(static_cast<IStream*>(object));
+        hr = object->Init(m_pImpl);
+        if (FAILED(hr)) {
+            LOG_ERROR << "Unable to initialize IStream";
+            return hr;
+        }
+        hr = stream ? holder->QueryInterface(IID_IStream, reinterpret_cast<void**>(stream)) : E_POINTER;
+        if (FAILED(hr)) {
+            if (stream) *stream = nullptr;
+            LOG_ERROR << "Unable to get interface to CKVIStream";
+            return hr;
+        }
+    } catch (...) {
+        LOG_ERROR << "Unhandled exception caught";
+        return E_FAIL;
+    }
+    LOG_TRACE << "Exit";
+    return S_OK;
 }

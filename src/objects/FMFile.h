@@ -1,5 +1,5 @@
 // A file on the phone or on the memory card: properties, operations that run
-// on the worker thread, and (later) a stream on its content.
+// on the worker thread, and a stream on its content.
 #pragma once
 
 #include <memory>

@@ -2,6 +2,8 @@
 // public COM interfaces, early-bound. It plays the Device Manager: it finds the
 // phone through the phone connectivity application and binds the service to it.
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #include <ole2.h>
 #include <oleauto.h>
 
@@ -102,6 +104,7 @@ void PrintUsage(FILE* out) {
         "  rm PATH               delete a phone file, or a folder with everything in it\n"
         "  mkdir PATH            create a phone folder (its parent must exist)\n"
         "  rename PATH NEWNAME   rename a phone file or folder\n"
+        "  cat PATH              write a phone file's content to standard output (streamed)\n"
         "\n"
         "options:\n"
         "  --phone FILE     phone description (sets MORVANE_PHONESIM_CONFIG)\n"
@@ -153,6 +156,7 @@ const CommandShape kCommands[] = {
     {L"rm", "PATH", 1, true, false},
     {L"mkdir", "PATH", 1, true, false},
     {L"rename", "PATH NEWNAME", 2, true, false},
+    {L"cat", "PATH", 1, true, false},
 };
 
 int PathError(const std::wstring& path) {
@@ -645,6 +649,39 @@ int Tree(IKVFileMgmt* fileMgmt, const std::wstring& path) {
     return failures ? kExitFailed : kExitOk;
 }
 
+// Streams the file through get_IStream; bytes go out as they arrive.
+int Cat(IKVFileMgmt* fileMgmt, const std::wstring& path) {
+    Bstr bpath(path);
+    ComPtr<IKVFMFile> file;
+    HRESULT hr = fileMgmt->CreateFMFile(bpath.Get(), file.Put());
+    if (FAILED(hr) || !file) return CannotOpen(path, FAILED(hr) ? hr : E_POINTER);
+    ComPtr<IUnknown> unknown;
+    hr = file->get_IStream(unknown.Put());
+    ComPtr<IStream> stream;
+    if (SUCCEEDED(hr)) hr = unknown.As(IID_IStream, stream);
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "kvfm: cannot stream '%s': %s\n", Utf8(path).c_str(), DescribeHr(hr).c_str());
+        return kExitFailed;
+    }
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        ULONG read = 0;
+        hr = stream->Read(buffer.data(), static_cast<ULONG>(buffer.size()), &read);
+        if (FAILED(hr)) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "kvfm: reading '%s' failed: %s\n", Utf8(path).c_str(), DescribeHr(hr).c_str());
+            return kExitFailed;
+        }
+        if (read && std::fwrite(buffer.data(), 1, read, stdout) != read) {
+            std::fprintf(stderr, "kvfm: cannot write to standard output\n");
+            return kExitFailed;
+        }
+        if (hr == S_FALSE || read == 0) break;
+    }
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
 int Run(const Options& options) {
     if (!options.phone.empty() && !SetConfigVariable(L"MORVANE_PHONESIM_CONFIG", options.phone)) {
         std::fprintf(stderr, "kvfm: no phone description '%s'\n", Utf8(options.phone).c_str());
@@ -663,6 +700,7 @@ int Run(const Options& options) {
     if (options.command == L"info") return Info(fileMgmt, a[0]);
     if (options.command == L"ls") return Ls(fileMgmt, a[0], options.timeoutMs);
     if (options.command == L"tree") return Tree(fileMgmt, a[0]);
+    if (options.command == L"cat") return Cat(fileMgmt, a[0]);
     if (options.command == L"get") return Get(fileMgmt, a[0], a[1], t);
     if (options.command == L"put") return Put(fileMgmt, a[0], a[1], t);
     if (options.command == L"mv") return Move(fileMgmt, a[0], a[1], t);

@@ -1,0 +1,143 @@
+// A large phone file read as a stream through the object model: how soon the
+// first bytes come against the whole copy, and reading it through against a
+// plain copy of the same bytes. Ratios only.
+#include "BenchHarness.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "PhoneSimKit.h"
+#include "com/ComObject.h"
+#include "module/FMService.h"
+
+using namespace phonesim::kit;
+
+namespace {
+
+const wchar_t kImei[] = L"353918050000003";
+constexpr int64_t kBigFile = 256ll << 20;
+constexpr ULONG kFirstBytes = 64u << 10;
+constexpr ULONG kReadSize = 1u << 20;
+constexpr DWORD kHangMs = 600000;
+
+com::ComPtr<IStream> OpenStream(IKVFMFile* file) {
+    com::ComPtr<IUnknown> unknown;
+    com::ComPtr<IStream> stream;
+    if (FAILED(file->get_IStream(unknown.Receive())) || !unknown ||
+        FAILED(unknown->QueryInterface(IID_IStream, stream.ReceiveVoid()))) {
+        std::cerr << "bench: no stream on the phone file\n";
+    }
+    return stream;
+}
+
+// Reads count bytes at the stream's position; the bytes read.
+ULONG ReadSome(IStream* stream, std::vector<char>& buffer, ULONG count) {
+    ULONG read = 0;
+    const HRESULT hr = stream->Read(buffer.data(), count, &read);
+    if (FAILED(hr)) std::cerr << "bench: read failed: 0x" << std::hex << hr << std::dec << "\n";
+    return read;
+}
+
+// Until the simulator runs no copy and every stream's copy object is gone
+// (their temporary folders go first).
+void WaitQuiet(IPhoneSimControl* control, LONG lockBaseline) {
+    const ULONGLONG deadline = GetTickCount64() + kHangMs;
+    for (;;) {
+        long active = 0;
+        control->get_ActiveCopies(&active);
+        if (active == 0 && com::Module().LockCount() == lockBaseline) return;
+        if (GetTickCount64() >= deadline) {
+            std::cerr << "bench: a stream's copy did not end\n";
+            return;
+        }
+        Sleep(1);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int repetitions = argc > 1 ? std::atoi(argv[1]) : 3;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        PhoneImage image;
+        DeviceSpec phone;
+        phone.imei = kImei;
+        phone.drives[0].capacity = 4ull << 30;
+        image.AddDevice(phone);
+        image.Fill(L'C', {Dir(L"Images\\"), Sized(L"Images\\big.bin", kBigFile)});
+        image.Activate();
+        CapabilityConfig config(WindowsPath(MORVANE_SAMPLES_DIR) + L"\\browser.xml");
+        const std::wstring phoneBig = image.PcPath(L"C:\\Images\\big.bin");
+        const std::wstring plain = image.PcFolder() + L"\\plain.bin";
+
+        com::ComPtr<ISCApplication> app;
+        com::ComPtr<ISCDevice> device;
+        com::ComPtr<IPhoneSimControl> control;
+        CreateApplication(app.Receive());
+        FindDevice(app.Get(), kImei, device.Receive());
+        GetControl(app.Get(), control.Receive());
+        com::ComObject<CFMService>* raw = nullptr;
+        if (!control || FAILED(com::ComObject<CFMService>::CreateInstance(&raw))) return 1;
+        com::ComPtr<IKVFileMgmtService> service(raw);
+        if (BindService(service.Get(), device.Get(), L"phone-browser") != S_OK) {
+            std::cerr << "bench: cannot bind the simulated phone\n";
+            return 1;
+        }
+        com::ComPtr<IKVFileMgmt> fm;
+        service->CreateFileMgmt(fm.Receive());
+        com::ComPtr<IKVFMFile> big;
+        com::UniqueBstr bigPath(L"\\Phone\\Pictures\\big.bin");
+        if (!fm || FAILED(fm->CreateFMFile(bigPath.Get(), big.Receive()))) {
+            std::cerr << "bench: the phone's file does not resolve\n";
+            return 1;
+        }
+        const LONG quiet = com::Module().LockCount();
+        std::vector<char> buffer(kReadSize);
+
+        bench::Harness harness(repetitions);
+        // The baseline also waits for the end of the candidate's cancelled
+        // copy and for its own clean-up: both small beside a whole copy.
+        harness.add({"256 MB stream: first 64 KiB vs the whole copy (time ratio)", 1,
+                     [&](long) {
+                         WaitQuiet(control.Get(), quiet);
+                         auto stream = OpenStream(big.Get());
+                         if (!stream) return;
+                         ReadSome(stream.Get(), buffer, kFirstBytes);
+                         LARGE_INTEGER last;
+                         last.QuadPart = kBigFile - 1;
+                         stream->Seek(last, STREAM_SEEK_SET, nullptr);
+                         bench::keep(static_cast<long>(ReadSome(stream.Get(), buffer, 1)));
+                         stream.Reset();
+                         WaitQuiet(control.Get(), quiet);
+                     },
+                     [&](long) {
+                         auto stream = OpenStream(big.Get());
+                         if (!stream) return;
+                         bench::keep(static_cast<long>(ReadSome(stream.Get(), buffer, kFirstBytes)));
+                     }});
+        harness.add({"256 MB stream read through in 1 MiB reads vs CopyFileW (time ratio)", 1,
+                     [&](long) {
+                         CopyFileW(phoneBig.c_str(), plain.c_str(), FALSE);
+                         DeleteFileW(plain.c_str());
+                     },
+                     [&](long) {
+                         WaitQuiet(control.Get(), quiet);
+                         auto stream = OpenStream(big.Get());
+                         if (!stream) return;
+                         int64_t total = 0;
+                         while (ULONG n = ReadSome(stream.Get(), buffer, kReadSize)) total += n;
+                         if (total != kBigFile) std::cerr << "bench: read " << total << " bytes\n";
+                         stream.Reset();
+                         WaitQuiet(control.Get(), quiet);
+                     }});
+        harness.run(std::cout);
+        WaitQuiet(control.Get(), quiet);
+    }
+    CoUninitialize();
+    return 0;
+}

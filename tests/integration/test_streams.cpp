@@ -1,0 +1,467 @@
+// A phone file read as a stream through the object model: reads served while
+// the local copy grows, the end of the file, seeks, copies into another
+// stream, failed copies, the temporary folders of the local images, and the
+// cancel and clean-up when a stream goes away during its copy.
+#include "test_object_model_fixture.h"
+
+#include <tlhelp32.h>
+
+#include <climits>
+#include <set>
+
+#include "module/Utilities.h"
+
+namespace {
+
+using namespace omtest;
+
+const wchar_t kMedium[] = L"\\Phone\\Pictures\\medium.bin";
+const wchar_t kSmall[] = L"\\Phone\\Pictures\\small.txt";
+const wchar_t kBig[] = L"\\Phone\\Pictures\\big.bin";
+constexpr int64_t kMediumSize = 300000;
+constexpr int64_t kBigSize = 8ll << 20;
+const std::string kSmallText = "Streams begin with a first read.";
+
+LARGE_INTEGER Offset(LONGLONG value) {
+    LARGE_INTEGER v;
+    v.QuadPart = value;
+    return v;
+}
+ULARGE_INTEGER Count(ULONGLONG value) {
+    ULARGE_INTEGER v;
+    v.QuadPart = value;
+    return v;
+}
+
+std::vector<std::wstring> EntriesOf(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
+}
+
+int64_t SizeOf(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::set<DWORD> ThreadsOfThisProcess() {
+    std::set<DWORD> ids;
+    com::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    if (!snapshot || !Thread32First(snapshot.Get(), &entry)) return ids;
+    do {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
+    } while (Thread32Next(snapshot.Get(), &entry));
+    return ids;
+}
+
+// A thread that has ended and that nobody holds a handle to can no longer be opened.
+bool ThreadGone(DWORD id) {
+    com::UniqueHandle thread(OpenThread(SYNCHRONIZE, FALSE, id));
+    return !thread;
+}
+
+// Points TMP and TEMP of this process somewhere else while it lives.
+class TempRedirect {
+public:
+    explicit TempRedirect(const std::wstring& folder) {
+        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+            wchar_t old[MAX_PATH] = {};
+            const DWORD n = GetEnvironmentVariableW(name, old, MAX_PATH);
+            m_old.push_back({name, n && n < MAX_PATH ? std::wstring(old) : std::wstring(), n != 0});
+            SetEnvironmentVariableW(name, folder.c_str());
+        }
+    }
+    ~TempRedirect() {
+        for (const auto& v : m_old) SetEnvironmentVariableW(v.name, v.present ? v.value.c_str() : nullptr);
+    }
+
+private:
+    struct Saved {
+        const wchar_t* name;
+        std::wstring value;
+        bool present;
+    };
+    std::vector<Saved> m_old;
+};
+
+class Streams : public ObjectModelTest {
+protected:
+    void SetUp() override {
+        PhoneTest::SetUp();
+        DeviceSpec phone;
+        phone.imei = kImei;
+        phone.drives[0].capacity = 1ull << 30;
+        m_image.AddDevice(phone);
+        m_image.Fill(L'C', {File(L"Images\\small.txt", kSmallText), Sized(L"Images\\medium.bin", kMediumSize)});
+    }
+    void TearDown() override {
+        m_redirect.reset();
+        m_temp.reset();
+        ObjectModelTest::TearDown();
+    }
+    // Binds, then gives the streams' images a temporary folder of their own.
+    void Start() {
+        BindAs(SamplePath(L"browser.xml"), L"phone-browser");
+        m_temp.reset(new TempFolder(L"streams"));
+        m_redirect.reset(new TempRedirect(m_temp->Path()));
+    }
+    ComPtr<IStream> StreamOn(IKVFMFile* file) {
+        ComPtr<IUnknown> unknown;
+        ComPtr<IStream> stream;
+        EXPECT_TRUE(file);
+        if (!file) return stream;
+        EXPECT_EQ(S_OK, file->get_IStream(unknown.Receive()));
+        EXPECT_TRUE(unknown);
+        if (unknown) {
+            EXPECT_EQ(S_OK, unknown->QueryInterface(IID_IStream, stream.ReceiveVoid()));
+        }
+        return stream;
+    }
+    long ActiveCopies() {
+        long count = -1;
+        EXPECT_HRESULT_SUCCEEDED(m_control->get_ActiveCopies(&count));
+        return count;
+    }
+    std::vector<std::wstring> ImageFolders() { return EntriesOf(m_temp->Path()); }
+    // Polls, pumping messages; the cap only turns a hang into a failure.
+    template <class Condition>
+    bool WaitUntil(Condition done) {
+        const ULONGLONG deadline = GetTickCount64() + kHangMs;
+        while (!done()) {
+            if (GetTickCount64() >= deadline) return false;
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            Sleep(5);
+        }
+        return true;
+    }
+    // Every copy over, every image folder gone, every object of ours released.
+    bool AllCleanedUp(LONG lockBaseline) {
+        return WaitUntil([&] {
+            return ActiveCopies() == 0 && ImageFolders().empty() && com::Module().LockCount() == lockBaseline;
+        });
+    }
+    static std::string Bytes(const char* data, ULONG n) { return std::string(data, n); }
+
+    std::unique_ptr<TempFolder> m_temp;
+    std::unique_ptr<TempRedirect> m_redirect;
+};
+
+TEST_F(Streams, FirstReadComesBeforeTheCopyEndsAndReleaseCancelsIt) {
+    m_image.Fill(L'C', {Sized(L"Images\\big.bin", kBigSize)});
+    Start();
+    const std::string pattern = PatternBytes(64);
+    auto file = FileAt(kBig);
+    const LONG baseline = com::Module().LockCount();
+    // The whole copy would take far longer than the hang cap.
+    ASSERT_HRESULT_SUCCEEDED(m_control->put_Throttle(64 * 1024));
+
+    auto stream = StreamOn(file.Get());
+    ASSERT_TRUE(stream);
+    EXPECT_TRUE(ImageFolders().empty()) << "nothing is copied before the first read";
+    char buffer[16] = {};
+    ULONG read = 0;
+    const std::set<DWORD> before = ThreadsOfThisProcess();
+    ASSERT_EQ(S_OK, stream->Read(buffer, sizeof buffer, &read));
+    std::vector<DWORD> started;
+    for (DWORD id : ThreadsOfThisProcess())
+        if (!before.count(id)) started.push_back(id);
+    EXPECT_FALSE(started.empty()) << "the copy runs on a thread of its own";
+    EXPECT_EQ(16u, read);
+    EXPECT_EQ(pattern.substr(0, 16), Bytes(buffer, read));
+    EXPECT_EQ(1, ActiveCopies());
+    auto folders = ImageFolders();
+    ASSERT_EQ(1u, folders.size());
+    const std::wstring image = m_temp->Path() + L"\\" + folders[0] + L"\\big.bin";
+    EXPECT_GE(SizeOf(image), 16);
+    EXPECT_LT(SizeOf(image), kBigSize);
+    EXPECT_EQ(baseline + 2, com::Module().LockCount()) << "the stream and its copy";
+
+    ASSERT_EQ(S_OK, stream->Read(buffer, sizeof buffer, &read));
+    EXPECT_EQ(pattern.substr(16, 16), Bytes(buffer, read));
+
+    const int released = m_log.Size();
+    stream.Reset();
+    EXPECT_TRUE(AllCleanedUp(baseline)) << "the copy was not cancelled or left something behind";
+    EXPECT_GE(m_log.Find("Signalling abort!", released), 0);
+    EXPECT_GE(m_log.Find("Cancel has been pressed.", released), 0);
+    EXPECT_FALSE(FileExists(image));
+    for (DWORD id : started) {
+        EXPECT_TRUE(WaitUntil([&] { return ThreadGone(id); })) << "thread " << id << " or a handle to it is left";
+    }
+    // The file object is untouched by its stream's end.
+    EXPECT_EQ(kBig, PathOf(file.Get()));
+    // Nothing of the stream keeps the library loaded.
+    file.Reset();
+    m_fm.Reset();
+    m_service.Reset();
+    m_object = nullptr;
+    EXPECT_TRUE(WaitUntil([] { return com::Module().LockCount() == 0; })) << com::Module().LockCount();
+}
+
+TEST_F(Streams, ReadsSeeksAndTheEndOfTheFile) {
+    Start();
+    const std::string pattern = PatternBytes(kMediumSize);
+    auto file = FileAt(kMedium);
+    const LONG baseline = com::Module().LockCount();
+    auto stream = StreamOn(file.Get());
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(E_POINTER, file->get_IStream(nullptr));
+
+    std::vector<char> buffer(4096);
+    ULONG read = 0;
+    ULARGE_INTEGER at = Count(12345);
+    EXPECT_EQ(S_OK, stream->Read(buffer.data(), 0, &read));
+    EXPECT_EQ(0u, read);
+    ASSERT_EQ(S_OK, stream->Read(buffer.data(), 1000, &read));
+    ASSERT_EQ(1000u, read);
+    EXPECT_EQ(pattern.substr(0, 1000), Bytes(buffer.data(), read));
+
+    // Beyond what may have arrived: the read waits for it.
+    ASSERT_EQ(S_OK, stream->Seek(Offset(kMediumSize - 10), STREAM_SEEK_SET, &at));
+    EXPECT_EQ(static_cast<ULONGLONG>(kMediumSize - 10), at.QuadPart);
+    EXPECT_EQ(S_FALSE, stream->Read(buffer.data(), 100, &read));
+    ASSERT_EQ(10u, read);
+    EXPECT_EQ(pattern.substr(kMediumSize - 10), Bytes(buffer.data(), read));
+    EXPECT_EQ(S_FALSE, stream->Read(buffer.data(), 100, &read));
+    EXPECT_EQ(0u, read);
+    ASSERT_EQ(S_OK, stream->Seek(Offset(kMediumSize + 5000), STREAM_SEEK_SET, nullptr));
+    EXPECT_EQ(S_FALSE, stream->Read(buffer.data(), 100, &read));
+    EXPECT_EQ(0u, read);
+
+    // From the current position, both ways; never before the start.
+    ASSERT_EQ(S_OK, stream->Seek(Offset(100), STREAM_SEEK_SET, &at));
+    ASSERT_EQ(S_OK, stream->Seek(Offset(50), STREAM_SEEK_CUR, &at));
+    EXPECT_EQ(150u, at.QuadPart);
+    ASSERT_EQ(S_OK, stream->Seek(Offset(-20), STREAM_SEEK_CUR, &at));
+    EXPECT_EQ(130u, at.QuadPart);
+    EXPECT_EQ(STG_E_INVALIDFUNCTION, stream->Seek(Offset(-131), STREAM_SEEK_CUR, &at));
+    EXPECT_EQ(130u, at.QuadPart);
+    EXPECT_EQ(STG_E_INVALIDFUNCTION, stream->Seek(Offset(-1), STREAM_SEEK_SET, &at));
+    EXPECT_EQ(STG_E_INVALIDFUNCTION, stream->Seek(Offset(LLONG_MAX), STREAM_SEEK_CUR, &at));
+    EXPECT_EQ(E_NOTIMPL, stream->Seek(Offset(-5), STREAM_SEEK_END, &at));
+    EXPECT_EQ(130u, at.QuadPart);
+    EXPECT_EQ(E_INVALIDARG, stream->Seek(Offset(0), 7, &at));
+    EXPECT_EQ(130u, at.QuadPart);
+    ASSERT_EQ(S_OK, stream->Read(buffer.data(), 20, &read));
+    EXPECT_EQ(pattern.substr(130, 20), Bytes(buffer.data(), read));
+    ASSERT_EQ(S_OK, stream->Seek(Offset(0), STREAM_SEEK_CUR, &at));
+    EXPECT_EQ(150u, at.QuadPart);
+
+    // A read-only stream without the rest of IStream.
+    EXPECT_EQ(STG_E_INVALIDPOINTER, stream->Read(nullptr, 10, &read));
+    EXPECT_EQ(E_NOTIMPL, stream->Write("x", 1, &read));
+    EXPECT_EQ(E_NOTIMPL, stream->SetSize(Count(10)));
+    EXPECT_EQ(E_NOTIMPL, stream->Commit(STGC_DEFAULT));
+    EXPECT_EQ(E_NOTIMPL, stream->Revert());
+    EXPECT_EQ(E_NOTIMPL, stream->LockRegion(Count(0), Count(1), LOCK_WRITE));
+    EXPECT_EQ(E_NOTIMPL, stream->UnlockRegion(Count(0), Count(1), LOCK_WRITE));
+    STATSTG stat = {};
+    EXPECT_EQ(E_NOTIMPL, stream->Stat(&stat, STATFLAG_NONAME));
+    ComPtr<IStream> clone;
+    EXPECT_EQ(E_NOTIMPL, stream->Clone(clone.Receive()));
+    EXPECT_FALSE(clone);
+
+    // A small file in one read that asks for more.
+    auto small = StreamOn(FileAt(kSmall).Get());
+    ASSERT_TRUE(small);
+    EXPECT_EQ(S_FALSE, small->Read(buffer.data(), static_cast<ULONG>(buffer.size()), &read));
+    EXPECT_EQ(kSmallText, Bytes(buffer.data(), read));
+    EXPECT_EQ(2u, ImageFolders().size());
+
+    stream.Reset();
+    small.Reset();
+    EXPECT_TRUE(AllCleanedUp(baseline));
+}
+
+TEST_F(Streams, CopyToAnotherStreamGetsTheContent) {
+    Start();
+    const std::string pattern = PatternBytes(kMediumSize);
+    auto file = FileAt(kMedium);
+    const LONG baseline = com::Module().LockCount();
+    auto stream = StreamOn(file.Get());
+    ASSERT_TRUE(stream);
+    ComPtr<IStream> memory, part;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, memory.Receive()));
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, part.Receive()));
+    ULARGE_INTEGER read = Count(1), written = Count(1);
+    EXPECT_EQ(STG_E_INVALIDPOINTER, stream->CopyTo(nullptr, Count(10), &read, &written));
+    EXPECT_EQ(0u, read.QuadPart);
+
+    // A copy that starts the local image, from the start to the end.
+    ASSERT_EQ(S_OK, stream->CopyTo(memory.Get(), Count(ULLONG_MAX), &read, &written));
+    EXPECT_EQ(static_cast<ULONGLONG>(kMediumSize), read.QuadPart);
+    EXPECT_EQ(static_cast<ULONGLONG>(kMediumSize), written.QuadPart);
+    HGLOBAL global = nullptr;
+    ASSERT_EQ(S_OK, GetHGlobalFromStream(memory.Get(), &global));
+    const char* bytes = static_cast<const char*>(GlobalLock(global));
+    ASSERT_TRUE(bytes);
+    EXPECT_TRUE(Bytes(bytes, static_cast<ULONG>(kMediumSize)) == pattern) << "copied bytes differ";
+    GlobalUnlock(global);
+    ASSERT_EQ(S_OK, stream->CopyTo(memory.Get(), Count(ULLONG_MAX), &read, &written));
+    EXPECT_EQ(0u, read.QuadPart);
+    EXPECT_EQ(0u, written.QuadPart);
+
+    // A counted piece from a position, which moves on by what was copied.
+    ASSERT_EQ(S_OK, stream->Seek(Offset(70000), STREAM_SEEK_SET, nullptr));
+    ASSERT_EQ(S_OK, stream->CopyTo(part.Get(), Count(100), &read, &written));
+    EXPECT_EQ(100u, read.QuadPart);
+    EXPECT_EQ(100u, written.QuadPart);
+    ULARGE_INTEGER at = Count(0);
+    ASSERT_EQ(S_OK, stream->Seek(Offset(0), STREAM_SEEK_CUR, &at));
+    EXPECT_EQ(70100u, at.QuadPart);
+    ASSERT_EQ(S_OK, part->Seek(Offset(0), STREAM_SEEK_SET, nullptr));
+    char buffer[100] = {};
+    ULONG got = 0;
+    ASSERT_EQ(S_OK, part->Read(buffer, sizeof buffer, &got));
+    EXPECT_EQ(pattern.substr(70000, 100), Bytes(buffer, got));
+
+    stream.Reset();
+    EXPECT_TRUE(AllCleanedUp(baseline));
+}
+
+TEST_F(Streams, FailedCopiesReportTheirResult) {
+    Start();
+    auto file = FileAt(kMedium);
+    const LONG baseline = com::Module().LockCount();
+    std::vector<char> buffer(kMediumSize);
+    ULONG read = 7;
+
+    // Fails half-way: a read that needs the whole file gets the copy's result.
+    const HRESULT midway = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    const HRESULT midwayExpected = hresultFromKvFmResult(kvFmResultFromHresult(midway));
+    ASSERT_NE(E_FAIL, midwayExpected);
+    ASSERT_HRESULT_SUCCEEDED(m_control->FailNextCopy(midway, 50));
+    auto stream = StreamOn(file.Get());
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(midwayExpected, stream->Read(buffer.data(), static_cast<ULONG>(buffer.size()), &read));
+    EXPECT_EQ(0u, read);
+    // Known from now on, without a new copy.
+    const long copies = Calls(simCallCopyToPC);
+    EXPECT_EQ(midwayExpected, stream->Read(buffer.data(), 10, &read));
+    EXPECT_EQ(0u, read);
+    EXPECT_EQ(copies, Calls(simCallCopyToPC));
+
+    // Refused at the start by the phone.
+    const HRESULT refused = E_ACCESSDENIED;
+    const HRESULT refusedExpected = hresultFromKvFmResult(kvFmResultFromHresult(refused));
+    ASSERT_NE(E_FAIL, refusedExpected);
+    ASSERT_NE(midwayExpected, refusedExpected);
+    ASSERT_HRESULT_SUCCEEDED(m_control->FailCalls(simCallCopyToPC, refused, 1));
+    auto refusedStream = StreamOn(file.Get());
+    ASSERT_TRUE(refusedStream);
+    EXPECT_EQ(refusedExpected, refusedStream->Read(buffer.data(), 10, &read));
+    EXPECT_EQ(0u, read);
+
+    stream.Reset();
+    refusedStream.Reset();
+    EXPECT_TRUE(AllCleanedUp(baseline));
+}
+
+TEST_F(Streams, EveryStreamHasItsOwnFolderAndNoTempFolderMeansNoMemory) {
+    Start();
+    auto file = FileAt(kSmall);
+    const LONG baseline = com::Module().LockCount();
+    auto first = StreamOn(file.Get());
+    auto second = StreamOn(file.Get());
+    ASSERT_TRUE(first && second);
+    char buffer[8] = {};
+    ULONG read = 0;
+    ASSERT_EQ(S_OK, first->Read(buffer, 4, &read));
+    ASSERT_EQ(S_OK, second->Read(buffer, 4, &read));
+    EXPECT_EQ(kSmallText.substr(0, 4), Bytes(buffer, read));
+    auto folders = ImageFolders();
+    ASSERT_EQ(2u, folders.size());
+    EXPECT_NE(folders[0], folders[1]);
+    for (const auto& folder : folders) {
+        EXPECT_EQ(std::vector<std::wstring>{L"small.txt"}, EntriesOf(m_temp->Path() + L"\\" + folder));
+    }
+    first.Reset();
+    second.Reset();
+    EXPECT_TRUE(AllCleanedUp(baseline));
+
+    // No temporary folder: the first read fails as if out of memory, and
+    // leaves nothing; once there is one again, the same stream works.
+    const std::wstring missing = m_temp->Path() + L"\\missing";
+    auto stream = StreamOn(file.Get());
+    ASSERT_TRUE(stream);
+    {
+        TempRedirect nowhere(missing);
+        EXPECT_EQ(E_OUTOFMEMORY, stream->Read(buffer, 4, &read));
+        EXPECT_EQ(0u, read);
+        EXPECT_EQ(E_OUTOFMEMORY, stream->Read(buffer, 4, &read));
+    }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(missing.c_str()));
+    EXPECT_TRUE(ImageFolders().empty());
+    EXPECT_EQ(baseline + 1, com::Module().LockCount()) << "no copy object is left";
+    ASSERT_EQ(S_OK, stream->Read(buffer, 4, &read));
+    EXPECT_EQ(kSmallText.substr(0, 4), Bytes(buffer, read));
+    EXPECT_EQ(1u, ImageFolders().size());
+    stream.Reset();
+    EXPECT_TRUE(AllCleanedUp(baseline));
+}
+
+// A file on the memory card is copied through the PC drive, inside the copy
+// thread's storage call; the stream serves it the same way.
+class CardStreams : public Streams {
+protected:
+    void SetUp() override {
+        PhoneTest::SetUp();
+        m_unique = L"str" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64() % 100000);
+        DeviceSpec phone;
+        phone.imei = kImei;
+        DriveSpec card;
+        card.letter = L'E';
+        card.media = 3;
+        phone.drives.push_back(card);
+        m_image.AddDevice(phone);
+        m_image.Fill(L'C', {Dir(L"Images\\")});
+        m_card = L"M:\\Photos\\" + m_unique;
+        CreateDirectoryW(L"M:\\Photos", nullptr);
+        ASSERT_TRUE(CreateDirectoryW(m_card.c_str(), nullptr));
+        WriteFileBytes(m_card + L"\\card.bin", PatternBytes(kMediumSize));
+        BindAs(SamplePath(L"memorycard.xml"), L"phone-card");
+        m_temp.reset(new TempFolder(L"streams"));
+        m_redirect.reset(new TempRedirect(m_temp->Path()));
+    }
+    void TearDown() override {
+        Streams::TearDown();
+        DeleteFileW((m_card + L"\\card.bin").c_str());
+        RemoveDirectoryW(m_card.c_str());
+    }
+    std::wstring m_unique, m_card;
+};
+
+TEST_F(CardStreams, CardFileIsStreamedThroughThePcDrive) {
+    const std::string pattern = PatternBytes(kMediumSize);
+    auto file = FileAt(L"\\Memory card\\Photos\\" + m_unique + L"\\card.bin");
+    const LONG baseline = com::Module().LockCount();
+    auto stream = StreamOn(file.Get());
+    ASSERT_TRUE(stream);
+    std::string content;
+    std::vector<char> buffer(64 * 1024);
+    ULONG read = 0;
+    HRESULT hr = S_OK;
+    while ((hr = stream->Read(buffer.data(), static_cast<ULONG>(buffer.size()), &read)) == S_OK) {
+        content.append(buffer.data(), read);
+    }
+    EXPECT_EQ(S_FALSE, hr);
+    content.append(buffer.data(), read);
+    EXPECT_TRUE(content == pattern) << "read " << content.size() << " bytes";
+    EXPECT_EQ(1u, ImageFolders().size());
+    EXPECT_EQ(0, ActiveCopies()) << "the phone copies nothing";
+    stream.Reset();
+    EXPECT_TRUE(AllCleanedUp(baseline));
+}
+
+} // namespace
