@@ -114,34 +114,15 @@ STDMETHODIMP CFMFile::Rename(BSTR newName, LONG* transactionId) {
 STDMETHODIMP CFMFile::CopyToPC(BSTR pcFolder, BSTR pcName, LONG* transactionId) {
     LOG_TRACE << "Enter";
     LOG_EVENT << "Copying file from device to PC";
-    return StartToPc(false, pcFolder, pcName, transactionId);
+    return BeginToPcOperation(KV_LOG_SITE, pcFolder, pcName, transactionId, ForbidCopy,
+                              &CCopyFileToPcAsynchOperation::CreateCCopyFileToPcAsynchOperation);
 }
 
 STDMETHODIMP CFMFile::MoveToPC(BSTR pcFolder, BSTR pcName, LONG* transactionId) {
     LOG_TRACE << "Enter.";
     LOG_EVENT << "Moving file from device to PC";
-    return StartToPc(true, pcFolder, pcName, transactionId);
-}
-
-HRESULT CFMFile::StartToPc(bool move, BSTR pcFolder, BSTR pcName, LONG* transactionId) {
-    com::UniqueBstr name;
-    HRESULT hr = PcTargetName(m_pImpl, pcFolder, pcName, name);
-    if (FAILED(hr)) return hr;
-    pcName = name.Get();
-    FMObjectImpl* target = m_pImpl;
-    CAsynchOperationExecutor* executor = m_pImpl->GetExecutor();
-    return BeginOperation(
-        KV_LOG_SITE, transactionId, move ? ForbidMove : ForbidCopy,
-        [=](LONG id, IAsynchOperation** op) -> HRESULT {
-            com::UniqueBstr pcPath;
-            HRESULT hr = MakePcTargetPath(pcFolder, pcName, pcPath);
-            if (FAILED(hr)) return hr;
-            BSTR path = pcPath.Get();
-            return move ? CMoveFileToPcAsynchOperation::CreateCMoveFileToPcAsynchOperation(id, executor, target,
-                                                                                            &path, op)
-                        : CCopyFileToPcAsynchOperation::CreateCCopyFileToPcAsynchOperation(id, executor, target,
-                                                                                            &path, op);
-        });
+    return BeginToPcOperation(KV_LOG_SITE, pcFolder, pcName, transactionId, ForbidMove,
+                              &CMoveFileToPcAsynchOperation::CreateCMoveFileToPcAsynchOperation);
 }
 
 STDMETHODIMP CFMFile::put_FileAttributes(LONG attributes) {

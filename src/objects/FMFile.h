@@ -46,7 +46,6 @@ public:
     STDMETHOD(get_IStream)(IUnknown** stream) override;
 
 private:
-    HRESULT StartToPc(bool move, BSTR pcFolder, BSTR pcName, LONG* transactionId);
 
     ULONG m_ulSize = 0;
     com::UniqueBstr m_bstrMimeType;

@@ -102,34 +102,15 @@ STDMETHODIMP CFMFolder::NewFolder(BSTR name, LONG* transactionId) {
 STDMETHODIMP CFMFolder::CopyToPC(BSTR pcFolder, BSTR pcName, LONG* transactionId) {
     LOG_TRACE << "Enter";
     LOG_EVENT << "Copying folder from device to PC.";
-    return StartToPc(false, pcFolder, pcName, transactionId);
+    // A folder copy to the PC is never forbidden; a move is.
+    return BeginToPcOperation(KV_LOG_SITE, pcFolder, pcName, transactionId, 0,
+                              &CCopyFolderToPcAsynchOperation::CreateCCopyFolderToPcAsynchOperation);
 }
 
 STDMETHODIMP CFMFolder::MoveToPC(BSTR pcFolder, BSTR pcName, LONG* transactionId) {
     LOG_TRACE << "Enter";
-    return StartToPc(true, pcFolder, pcName, transactionId);
-}
-
-HRESULT CFMFolder::StartToPc(bool move, BSTR pcFolder, BSTR pcName, LONG* transactionId) {
-    com::UniqueBstr name;
-    HRESULT hr = PcTargetName(m_pImpl, pcFolder, pcName, name);
-    if (FAILED(hr)) return hr;
-    pcName = name.Get();
-    FMObjectImpl* target = m_pImpl;
-    CAsynchOperationExecutor* executor = m_pImpl->GetExecutor();
-    // A folder copy to the PC is never forbidden; a move is.
-    return BeginOperation(
-        KV_LOG_SITE, transactionId, move ? ForbidMove : 0,
-        [=](LONG id, IAsynchOperation** op) -> HRESULT {
-            com::UniqueBstr pcPath;
-            HRESULT hr = MakePcTargetPath(pcFolder, pcName, pcPath);
-            if (FAILED(hr)) return hr;
-            BSTR path = pcPath.Get();
-            return move ? CMoveFolderToPcAsynchOperation::CreateCMoveFolderToPcAsynchOperation(id, executor, target,
-                                                                                                &path, op)
-                        : CCopyFolderToPcAsynchOperation::CreateCCopyFolderToPcAsynchOperation(id, executor, target,
-                                                                                                &path, op);
-        });
+    return BeginToPcOperation(KV_LOG_SITE, pcFolder, pcName, transactionId, ForbidMove,
+                              &CMoveFolderToPcAsynchOperation::CreateCMoveFolderToPcAsynchOperation);
 }
 
 STDMETHODIMP CFMFolder::CopyFolderFromPC(BSTR pcSource, BSTR name, LONG* transactionId) {

@@ -59,7 +59,6 @@ public:
     STDMETHOD(GetFoldersAsynch)(LONG* transactionId) override;
 
 private:
-    HRESULT StartToPc(bool move, BSTR pcFolder, BSTR pcName, LONG* transactionId);
     HRESULT StartFolderFromPc(bool move, BSTR pcSource, BSTR name, LONG* transactionId);
     HRESULT StartFileFromPc(bool move, BSTR pcSource, BSTR newName, LONG* transactionId);
     // Before a copy onto an existing read-only phone file: clears that bit.

@@ -13,6 +13,14 @@
 #include "objects/FMObjectImpl.h"
 #include "operations/AsynchOperation.h"
 
+// Name on the PC for CopyToPC/MoveToPC: pcName, or the object's own name when
+// none is given; refused unless it is one valid name (it never leaves pcFolder).
+HRESULT PcTargetName(FMObjectImpl* object, BSTR pcFolder, BSTR pcName, com::UniqueBstr& name);
+
+// PC target of CopyToPC/MoveToPC: the PC folder with one backslash appended,
+// normalised, then the PC name unchanged.
+HRESULT MakePcTargetPath(BSTR pcFolder, BSTR pcName, com::UniqueBstr& target);
+
 // Interlocked counting: the operations hold the object from the worker thread.
 template <class Iface>
 class CFMObjectOuter : public com::ComObjectRoot<com::MultiThreadModel>,
@@ -98,14 +106,26 @@ protected:
         return S_OK;
     }
 
+    // CopyToPC/MoveToPC: the name on the PC checked, the PC target path formed
+    // once the id is drawn, and the operation made by create.
+    using ToPcCreate = HRESULT (*)(LONG, CAsynchOperationExecutor*, FMObjectImpl*, BSTR*, IAsynchOperation**);
+    HRESULT BeginToPcOperation(const LogSite& site, BSTR pcFolder, BSTR pcName, LONG* transactionId,
+                               DWORD forbiddenFlag, ToPcCreate create) {
+        com::UniqueBstr name;
+        HRESULT hr = PcTargetName(m_pImpl, pcFolder, pcName, name);
+        if (FAILED(hr)) return hr;
+        FMObjectImpl* target = m_pImpl;
+        CAsynchOperationExecutor* executor = m_pImpl->GetExecutor();
+        BSTR nameArg = name.Get();
+        return BeginOperation(site, transactionId, forbiddenFlag, [=](LONG id, IAsynchOperation** op) -> HRESULT {
+            com::UniqueBstr pcPath;
+            HRESULT made = MakePcTargetPath(pcFolder, nameArg, pcPath);
+            if (FAILED(made)) return made;
+            BSTR path = pcPath.Get();
+            return create(id, executor, target, &path, op);
+        });
+    }
+
     IUnknown* m_pInnerUnknown = nullptr;  // non-delegating unknown of the inner object
     FMObjectImpl* m_pImpl = nullptr;
 };
-
-// Name on the PC for CopyToPC/MoveToPC: pcName, or the object's own name when
-// none is given; refused unless it is one valid name (it never leaves pcFolder).
-HRESULT PcTargetName(FMObjectImpl* object, BSTR pcFolder, BSTR pcName, com::UniqueBstr& name);
-
-// PC target of CopyToPC/MoveToPC: the PC folder with one backslash appended,
-// normalised, then the PC name unchanged.
-HRESULT MakePcTargetPath(BSTR pcFolder, BSTR pcName, com::UniqueBstr& target);

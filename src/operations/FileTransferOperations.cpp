@@ -152,7 +152,7 @@ HRESULT CCopyFileFromPcAsynchOperation::CreateCCopyFileFromPcAsynchOperation(LON
                                                                               BSTR* newName,
                                                                               IAsynchOperation** operation) {
     return CreateAsynchOperation<CCopyFileFromPcAsynchOperation>(
-        KV_LOG_SITE, "Unable to create CCopyFileFromPcAsynchOperation",
+        KV_LOG_SITE, "Could not create instance of CCopyFileFromPcAsynchOperation.",
         AllArgumentsPresent({executor, target}, {sourcePath, newName}), operation,
         [&](CCopyFileFromPcAsynchOperation& op) { op.Init(transactionId, executor, target, *sourcePath, *newName); });
 }
@@ -201,7 +201,7 @@ HRESULT CMoveFileFromPcAsynchOperation::CreateCMoveFileFromPcAsynchOperation(LON
                                                                               BSTR* newName,
                                                                               IAsynchOperation** operation) {
     return CreateAsynchOperation<CMoveFileFromPcAsynchOperation>(
-        KV_LOG_SITE, "Unable to create CMoveFileFromPcAsynchOperation",
+        KV_LOG_SITE, "Could not create instance of CMoveFileFromPcAsynchOperation.",
         AllArgumentsPresent({executor, target}, {sourcePath, newName}), operation,
         [&](CMoveFileFromPcAsynchOperation& op) { op.Init(transactionId, executor, target, *sourcePath, *newName); });
 }
@@ -337,7 +337,7 @@ HRESULT CCopyFileToPcAsynchOperation::CreateCCopyFileToPcAsynchOperation(LONG tr
                                                                           FMObjectImpl* target, BSTR* pcPath,
                                                                           IAsynchOperation** operation) {
     return CreateAsynchOperation<CCopyFileToPcAsynchOperation>(
-        KV_LOG_SITE, "Unable to create CCopyFileToPcAsynchOperation",
+        KV_LOG_SITE, "Could not create instance of CCopyFileToPcAsynchOperation.",
         AllArgumentsPresent({executor, target}, {pcPath}), operation,
         [&](CCopyFileToPcAsynchOperation& op) { op.Init(transactionId, executor, target, *pcPath); });
 }
@@ -379,7 +379,7 @@ HRESULT CMoveFileToPcAsynchOperation::CreateCMoveFileToPcAsynchOperation(LONG tr
                                                                           FMObjectImpl* target, BSTR* pcPath,
                                                                           IAsynchOperation** operation) {
     return CreateAsynchOperation<CMoveFileToPcAsynchOperation>(
-        KV_LOG_SITE, "Unable to create CMoveFileToPcAsynchOperation",
+        KV_LOG_SITE, "Could not create instance of CMoveFileToPcAsynchOperation.",
         AllArgumentsPresent({executor, target}, {pcPath}), operation,
         [&](CMoveFileToPcAsynchOperation& op) { op.Init(transactionId, executor, target, *pcPath); });
 }
