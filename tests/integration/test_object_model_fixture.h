@@ -130,6 +130,7 @@ public:
         call.id = id;
         const UINT n = params ? params->cArgs : 0;
         for (UINT i = n; i-- > 0;) call.types.push_back(params->rgvarg[i].vt);  // rgvarg holds the last first
+        // Completion events only: (result, [object,] transaction id).
         if (n >= 2) {
             call.result = params->rgvarg[n - 1].ulVal;
             call.transactionId = params->rgvarg[0].lVal;
