@@ -2,6 +2,9 @@
 
 #include <ocidl.h>
 
+#include <functional>
+#include <memory>
+
 #include "connector/Scom.h"
 #include "connector/SymbianConnectorImpl.h"
 #include "module/Logging.h"
@@ -347,5 +350,42 @@ STDMETHODIMP CCopyFileWaitObjectImpl::Invoke(DISPID id, REFIID, LCID, WORD, DISP
         if (argErr) *argErr = bad;
         return DISP_E_TYPEMISMATCH;
     }
+    return S_OK;
+}
+
+HRESULT StartScomCopy(const LogSite& site, const char* direction, CAsynchOperationExecutor* executor,
+                      SymbianConnector* connector, CProgressCallbackFunctionBase* progress,
+                      CReplaceCallbackFunctionBase* replace, const std::function<long()>& start,
+                      CCopyFileWaitObject** waitObject) {
+    std::unique_ptr<CCopyFileWaitObjectImpl> wait;
+    try {
+        wait.reset(new CCopyFileWaitObjectImpl(executor, connector, replace, progress));
+    } catch (const char* text) {
+        KVLOG_AT(LOGLEVEL_ERROR, site) << "Unable to copy file " << direction << ". " << text;
+        return E_FAIL;
+    } catch (...) {
+        KVLOG_AT(LOGLEVEL_ERROR, site) << "Unable to copy file " << direction << ". Unhandled exception caught";
+        return E_FAIL;
+    }
+
+    long requestId = 0;
+    try {
+        KVLOG_AT(LOGLEVEL_TRACE, site) << "Before call";
+        requestId = start();
+        KVLOG_AT(LOGLEVEL_TRACE, site) << "After call";
+    } catch (const _com_error& e) {
+        KVLOG_AT(LOGLEVEL_ERROR, site) << "Failed to copy file " << direction << ". COM Exception caught.";
+        KVLOG_AT(LOGLEVEL_DEBUG, site) << "Error = " << e.Error();
+        return e.Error();
+    } catch (...) {
+        KVLOG_AT(LOGLEVEL_ERROR, site) << "Unhandled exception caught";
+        requestId = 0;
+    }
+    wait->SetRequestId(requestId);
+    if (requestId < 1) {
+        KVLOG_AT(LOGLEVEL_ERROR, site) << "Unable to copy file " << direction << ". requestId=" << requestId;
+        return E_FAIL;
+    }
+    *waitObject = wait.release();
     return S_OK;
 }

@@ -8,9 +8,11 @@
 #include <oaidl.h>
 
 #include <atomic>
+#include <functional>
 
 #include "com/ComUtil.h"
 #include "connector/StorageObject.h"
+#include "module/Logging.h"
 
 class SymbianConnector;
 class CProgressCallbackFunctionBase;
@@ -79,3 +81,13 @@ private:
     std::atomic<ULONG> m_refs{0};
     std::atomic<bool> m_bClosing{false};
 };
+
+// The steps every phone copy shares: a new wait object (made first, so no
+// event of the copy is missed), the SCOM call start() that returns the request
+// id (it may raise _com_error), and the id handed to the wait object. On
+// success *waitObject is the caller's. direction: "to PC" or "from PC", for
+// the log lines, which are attributed to site.
+HRESULT StartScomCopy(const LogSite& site, const char* direction, CAsynchOperationExecutor* executor,
+                      SymbianConnector* connector, CProgressCallbackFunctionBase* progress,
+                      CReplaceCallbackFunctionBase* replace, const std::function<long()>& start,
+                      CCopyFileWaitObject** waitObject);

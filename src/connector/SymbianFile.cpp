@@ -223,35 +223,11 @@ HRESULT CSymbianFile::CopyFileToPC(CAsynchOperationExecutor* executor, _bstr_t p
     *waitObject = nullptr;
     if (bindingEnded()) return E_FAIL;
 
-    std::unique_ptr<CCopyFileWaitObjectImpl> wait;
-    try {
-        wait.reset(new CCopyFileWaitObjectImpl(executor, m_pSymbianConnector, replace, progress));
-    } catch (const char* text) {
-        LOG_ERROR << "Unable to copy file to PC. " << text;
-        return E_FAIL;
-    } catch (...) {
-        LOG_ERROR << "Unable to copy file to PC. Unhandled exception caught";
-        return E_FAIL;
-    }
-
-    long requestId = 0;
-    try {
-        LOG_DEBUG << "Copying file to " << static_cast<const wchar_t*>(pcPath);
-        requestId = scom::CopyFileToPC(m_pFile.Get(), static_cast<wchar_t*>(pcPath));
-    } catch (const _com_error& e) {
-        LOG_ERROR << "Failed to copy file to PC. COM Exception caught.";
-        LOG_DEBUG << "Error = " << e.Error();
-        return e.Error();
-    } catch (...) {
-        LOG_ERROR << "Unhandled exception caught";
-        requestId = 0;
-    }
-    wait->SetRequestId(requestId);
-    if (requestId < 1) {
-        LOG_ERROR << "Unable to copy file to PC. requestId=" << requestId;
-        return E_FAIL;
-    }
-    *waitObject = wait.release();
+    LOG_DEBUG << "Copying file to " << static_cast<const wchar_t*>(pcPath);
+    const HRESULT started = StartScomCopy(
+        KV_LOG_SITE, "to PC", executor, m_pSymbianConnector, progress, replace,
+        [&]() { return scom::CopyFileToPC(m_pFile.Get(), static_cast<wchar_t*>(pcPath)); }, waitObject);
+    if (FAILED(started)) return started;
     LOG_TRACE << "Exit";
     return S_OK;
 }

@@ -282,36 +282,10 @@ HRESULT CSymbianMountPoint::CopyFileFromPC(CAsynchOperationExecutor* executor, _
         return hr;
     }
 
-    std::unique_ptr<CCopyFileWaitObjectImpl> wait;
-    try {
-        wait.reset(new CCopyFileWaitObjectImpl(executor, m_pSymbianConnector, replace, progress));
-    } catch (const char* text) {
-        LOG_ERROR << "Unable to copy file from PC. " << text;
-        return E_FAIL;
-    } catch (...) {
-        LOG_ERROR << "Unable to copy file from PC. Unhandled exception caught";
-        return E_FAIL;
-    }
-
-    long requestId = 0;
-    try {
-        LOG_TRACE << "Before call";
-        requestId = scom::CopyFileFromPC(root.Get(), static_cast<wchar_t*>(pcPath));
-        LOG_TRACE << "After call";
-    } catch (const _com_error& e) {
-        LOG_ERROR << "Failed to copy file from PC. COM Exception caught.";
-        LOG_DEBUG << "Error = " << e.Error();
-        return e.Error();
-    } catch (...) {
-        LOG_ERROR << "Unhandled exception caught";
-        requestId = 0;
-    }
-    wait->SetRequestId(requestId);
-    if (requestId < 1) {
-        LOG_ERROR << "Unable to copy file from PC. requestId=" << requestId;
-        return E_FAIL;
-    }
-    *waitObject = wait.release();
+    const HRESULT started = StartScomCopy(
+        KV_LOG_SITE, "from PC", executor, m_pSymbianConnector, progress, replace,
+        [&]() { return scom::CopyFileFromPC(root.Get(), static_cast<wchar_t*>(pcPath)); }, waitObject);
+    if (FAILED(started)) return started;
     LOG_TRACE << "Exit";
     return S_OK;
 }
