@@ -25,12 +25,6 @@
 
 namespace {
 
-bool NotInitialized(bool initialized) {
-    if (initialized) return false;
-    LOG_ERROR << "SymbianConnector not initialized.";
-    return true;
-}
-
 } // namespace
 
 namespace {
@@ -71,7 +65,8 @@ bool SymbianConnector::mapOnPhone(BSTR& path, com::UniqueBstr& devicePath) {
 
 HRESULT SymbianConnector::getCFile(BSTR& path, CFile** file) {
     LOG_TRACE << "Enter";
-    if (NotInitialized(m_bInitialized)) return E_FAIL;
+    BindingLease lease = leaseBinding();
+    if (!lease) return E_FAIL;
     if (!file || !path) {
         LOG_ERROR << "Invalid argument received. NULL pointer.";
         return E_INVALIDARG;
@@ -110,7 +105,8 @@ HRESULT SymbianConnector::getCFile(BSTR& path, CFile** file) {
 
 HRESULT SymbianConnector::getCFolder(BSTR& path, CFolder** folder) {
     LOG_TRACE << "Enter";
-    if (NotInitialized(m_bInitialized)) return E_FAIL;
+    BindingLease lease = leaseBinding();
+    if (!lease) return E_FAIL;
     if (!folder || !path) {
         LOG_ERROR << "Invalid argument received. NULL pointer.";
         return E_INVALIDARG;
@@ -159,7 +155,8 @@ HRESULT SymbianConnector::getCFolder(BSTR& path, CFolder** folder) {
 
 HRESULT SymbianConnector::getMountPoints(std::list<CMountPoint*>& mountPoints) {
     LOG_TRACE << "Enter";
-    if (NotInitialized(m_bInitialized)) return E_FAIL;
+    BindingLease lease = leaseBinding();
+    if (!lease) return E_FAIL;
     try {
         com::ComPtr<ISCDrives> drives;
         scom::Check(m_pDevice->get_Drives(drives.Receive()), m_pDevice.Get(), IID_ISCDevice);
@@ -256,7 +253,8 @@ HRESULT SymbianConnector::wrapMountPoint(BSTR path, CMountPoint* storage, IKVFMM
 
 HRESULT SymbianConnector::getKVFMFolder(BSTR& path, IKVFMFolder** folder) {
     LOG_TRACE << "Enter";
-    if (NotInitialized(m_bInitialized)) return E_FAIL;
+    BindingLease lease = leaseBinding();
+    if (!lease) return E_FAIL;
     if (!path || !folder) {
         LOG_ERROR << "Invalid argument received. NULL pointer.";
         return E_INVALIDARG;
@@ -347,7 +345,8 @@ HRESULT SymbianConnector::getKVFMFolder(BSTR& path, IKVFMFolder** folder) {
 
 HRESULT SymbianConnector::getKVFMFile(BSTR& path, IKVFMFile** file) {
     LOG_TRACE << "Enter";
-    if (NotInitialized(m_bInitialized)) return E_FAIL;
+    BindingLease lease = leaseBinding();
+    if (!lease) return E_FAIL;
     if (!path || !file) {
         LOG_ERROR << "Invalid argument received. NULL pointer.";
         return E_INVALIDARG;
@@ -587,7 +586,8 @@ HRESULT SymbianConnector::rootChildrenBrowser(std::list<I*>& out, bool withCard)
 
 HRESULT SymbianConnector::getKVFMObjects(BSTR& path, std::list<IKVFMObject*>& objects) {
     LOG_TRACE << "Enter";
-    if (NotInitialized(m_bInitialized)) return E_FAIL;
+    BindingLease lease = leaseBinding();
+    if (!lease) return E_FAIL;
     if (!path) {
         LOG_ERROR << "Invalid argument received. NULL pointer.";
         return E_INVALIDARG;
@@ -618,7 +618,8 @@ HRESULT SymbianConnector::getKVFMObjects(BSTR& path, std::list<IKVFMObject*>& ob
 
 HRESULT SymbianConnector::getKVFMFolders(BSTR& path, std::list<IKVFMFolder*>& folders) {
     LOG_TRACE << "Enter";
-    if (NotInitialized(m_bInitialized)) return E_FAIL;
+    BindingLease lease = leaseBinding();
+    if (!lease) return E_FAIL;
     if (!path) {
         LOG_ERROR << "Invalid argument received. NULL pointer.";
         return E_INVALIDARG;
@@ -645,7 +646,8 @@ HRESULT SymbianConnector::getKVFMFolders(BSTR& path, std::list<IKVFMFolder*>& fo
 
 HRESULT SymbianConnector::getKVFMFiles(BSTR& path, std::list<IKVFMFile*>& files) {
     LOG_TRACE << "Enter";
-    if (NotInitialized(m_bInitialized)) return E_FAIL;
+    BindingLease lease = leaseBinding();
+    if (!lease) return E_FAIL;
     if (!path) {
         LOG_ERROR << "Invalid argument received. NULL pointer.";
         return E_INVALIDARG;

@@ -29,15 +29,34 @@ SymbianConnector::SymbianConnector()
     : m_bInitialized(false),
       m_bBrowserMappingInUse(false),
       m_pExecutor(nullptr),
-      m_generation(std::make_shared<std::atomic<unsigned long>>(0)) {
+      m_state(std::make_shared<BindingState>()) {
     LOG_TRACE << "Creating SymbianConnector";
 }
 
 SymbianConnector::~SymbianConnector() {
     LOG_TRACE << "Deleting SymbianConnector";
-    ++*m_generation;
+    m_bInitialized.store(false);
+    BindingLease::EndBinding(*m_state);
     m_pMapping.reset();
     m_pMassStorageMapping.reset();
+}
+
+BindingLease SymbianConnector::leaseBinding() const {
+    BindingLease lease(m_state, [this] { return m_bInitialized.load(); });
+    if (!lease) {
+        LOG_ERROR << "SymbianConnector not initialized.";
+    }
+    return lease;
+}
+
+std::shared_ptr<CFolderMapping> SymbianConnector::GetMapping() const {
+    BindingLease lease = leaseBinding();
+    return lease ? m_pMapping : nullptr;
+}
+
+std::shared_ptr<CFolderMapping> SymbianConnector::GetMassStorageMapping() const {
+    BindingLease lease = leaseBinding();
+    return lease ? m_pMassStorageMapping : nullptr;
 }
 
 HRESULT SymbianConnector::CreateApplication(ISCApplication** out) {
@@ -89,8 +108,9 @@ HRESULT SymbianConnector::Initialize(ISCDevice* pISCDevice, CAsynchOperationExec
         return E_FAIL;
     }
     if (FAILED(GetMapping(uid))) return E_FAIL;
-    m_bInitialized = true;
-    ++*m_generation;
+    // Published last: a lease sees either no binding or all of this one.
+    ++m_state->generation;
+    m_bInitialized.store(true);
     LOG_TRACE << "Exit";
     return S_OK;
 }
@@ -167,11 +187,12 @@ HRESULT SymbianConnector::GetMapping(BSTR uid) {
 
 HRESULT SymbianConnector::Uninitialize() {
     LOG_TRACE << "Uninitialize of SymbianConnector";
-    m_bInitialized = false;
-    m_pExecutor = nullptr;
+    m_bInitialized.store(false);
     // Storage objects of this binding may still hold the mappings; they see
-    // the new generation and stop using them.
-    ++*m_generation;
+    // the new generation and stop using them. Calls already resolving on
+    // this binding finish first.
+    BindingLease::EndBinding(*m_state);
+    m_pExecutor = nullptr;
     m_pMapping.reset();
     m_pMassStorageMapping.reset();
     m_bBrowserMappingInUse = false;
@@ -179,19 +200,28 @@ HRESULT SymbianConnector::Uninitialize() {
 }
 
 HRESULT SymbianConnector::GetISCApplication(IUnknown** out) {
-    if (!m_bInitialized) {
-        LOG_ERROR << "SymbianConnector not initialized.";
-        return E_FAIL;
-    }
+    BindingLease lease = leaseBinding();
+    if (!lease) return E_FAIL;
     if (!out) return E_POINTER;
     return m_pApplication->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(out));
 }
 
 HRESULT SymbianConnector::GetISCDevice(ISCDevice** out) {
-    if (!m_bInitialized) {
-        LOG_ERROR << "SymbianConnector not initialized.";
-        return E_FAIL;
-    }
+    BindingLease lease = leaseBinding();
+    if (!lease) return E_FAIL;
     if (!out) return E_POINTER;
     return m_pDevice.CopyTo(out);
+}
+
+void BindingLease::EndBinding(BindingState& state) {
+    ++state.generation;
+    const ULONGLONG start = GetTickCount64();
+    ULONGLONG reported = start;
+    while (state.users.load() != 0) {
+        Sleep(1);
+        if (GetTickCount64() - reported >= 5000) {
+            reported = GetTickCount64();
+            LOG_WARNING << "Still waiting for calls on the ended binding, " << (reported - start) << " ms";
+        }
+    }
 }

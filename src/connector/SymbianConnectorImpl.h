@@ -20,7 +20,11 @@ class CFolderMapping;
 // {98C34439-558E-4BDE-AC27-25D53A202E95}
 extern const CLSID CLSID_SCOMApplication;
 
-class SymbianConnector : public DeviceConnector {
+// Made by the service as a shared object: every object made under one of its
+// bindings keeps it alive (not the binding), so a call never reaches a freed
+// connector. Resolution and the getters run under a BindingLease, so
+// Uninitialize, which waits for them, never frees a mapping in use.
+class SymbianConnector : public DeviceConnector, public std::enable_shared_from_this<SymbianConnector> {
 public:
     SymbianConnector();
     ~SymbianConnector() override;
@@ -43,7 +47,7 @@ public:
     HRESULT GetISCApplication(IUnknown** out);
     HRESULT GetISCDevice(ISCDevice** out);
 
-    bool IsInitialized() const { return m_bInitialized; }
+    bool IsInitialized() const { return m_bInitialized.load(); }
     bool IsBrowserMappingInUse() const { return m_bBrowserMappingInUse; }
     CAsynchOperationExecutor* GetExecutor() const { return m_pExecutor; }
     const _bstr_t& GetImei() const { return m_bstrImei; }
@@ -53,10 +57,13 @@ public:
     // outlives Uninitialize never reaches freed mappings. Such an object keeps
     // the BindingGuard of its binding and fails with E_FAIL once it is no
     // longer Valid(), before it touches the connector or a mapping.
-    std::shared_ptr<CFolderMapping> GetMapping() const { return m_pMapping; }
-    std::shared_ptr<CFolderMapping> GetMassStorageMapping() const { return m_pMassStorageMapping; }
-    unsigned long BindingGeneration() const { return m_generation->load(); }
-    BindingGuard CurrentBinding() const { return BindingGuard(m_generation, m_generation->load()); }
+    // Null once the binding has ended.
+    std::shared_ptr<CFolderMapping> GetMapping() const;
+    std::shared_ptr<CFolderMapping> GetMassStorageMapping() const;
+    unsigned long BindingGeneration() const { return m_state->generation.load(); }
+    BindingGuard CurrentBinding() const {
+        return BindingGuard(m_state, m_state->generation.load(), weak_from_this().lock());
+    }
     bool GetBinding(BindingGuard& binding) const override {
         binding = CurrentBinding();
         return true;
@@ -70,6 +77,8 @@ protected:
     virtual std::shared_ptr<CFolderMapping> CreateRawMapping();
 
 private:
+    // Valid while the connector is initialised; logs when it is not.
+    BindingLease leaseBinding() const;
     HRESULT GetDevice(ISCDevice* pISCDevice);
     HRESULT GetMapping(BSTR uid);
     HRESULT findDevice(ISCDevice* pISCDevice);
@@ -91,10 +100,10 @@ private:
     com::ComPtr<ISCApplication> m_pApplication;
     com::ComPtr<ISCDevice> m_pDevice;
     _bstr_t m_bstrImei;
-    bool m_bInitialized;
+    std::atomic<bool> m_bInitialized;
     bool m_bBrowserMappingInUse;
     std::shared_ptr<CFolderMapping> m_pMapping;
     std::shared_ptr<CFolderMapping> m_pMassStorageMapping;
     CAsynchOperationExecutor* m_pExecutor;
-    std::shared_ptr<std::atomic<unsigned long>> m_generation;
+    std::shared_ptr<BindingState> m_state;
 };

@@ -26,8 +26,7 @@ private:
 } // namespace
 
 CFMService::CFMService()
-    : m_pSymbianConnector(nullptr),
-      m_pExecutor(nullptr),
+    : m_pExecutor(nullptr),
       m_bDeviceBound(false),
       m_bLogStarted(false),
       m_strLogFilePattern(std::string(g_logRootName) + "." + g_logApplicationName + ".*") {
@@ -54,7 +53,7 @@ HRESULT CFMService::FinalConstruct() {
             LOG_ERROR << "Failed to initialize CAsynchOperationExecutor";
             return hr;
         }
-        m_pSymbianConnector = new (std::nothrow) SymbianConnector();
+        m_pSymbianConnector = std::make_shared<SymbianConnector>();
         if (!m_pSymbianConnector) {
             LOG_ERROR << "Failed to create SymbianConnector";
             return E_FAIL;
@@ -71,9 +70,9 @@ void CFMService::FinalRelease() {
     LOG_TRACE << "Enter";
     if (m_pSymbianConnector) {
         UnsetDevice();
-        delete m_pSymbianConnector;
-        m_pSymbianConnector = nullptr;
-        LOG_TRACE << "m_pSymbianConnector is now 0x" << m_pSymbianConnector << " for object 0x" << this;
+        // Objects still alive keep the (unbound) connector until they go.
+        m_pSymbianConnector.reset();
+        LOG_TRACE << "m_pSymbianConnector is now 0x" << m_pSymbianConnector.get() << " for object 0x" << this;
     }
     if (m_pExecutor) {
         delete m_pExecutor;
@@ -123,7 +122,7 @@ HRESULT CFMService::SetDevice(ISCDevice* device, BSTR uid) {
 void CFMService::UnsetDevice() {
     DeviceMutexLock lock(m_hDeviceMutex.Get());
     LOG_DEBUG << "UnsetDevice called for object 0x" << this;
-    LOG_DEBUG << "m_pSymbianConnector is 0x" << m_pSymbianConnector;
+    LOG_DEBUG << "m_pSymbianConnector is 0x" << m_pSymbianConnector.get();
     if (m_pSymbianConnector) {
         HRESULT hr = m_pSymbianConnector->Uninitialize();
         if (FAILED(hr)) {

@@ -3,6 +3,7 @@
 // hands out file management objects.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "com/ComDispatch.h"
@@ -38,14 +39,15 @@ public:
     HRESULT SetDevice(ISCDevice* device, BSTR uid);
     void UnsetDevice();
 
-    SymbianConnector* GetSymbianConnector() const { return m_pSymbianConnector; }
+    SymbianConnector* GetSymbianConnector() const { return m_pSymbianConnector.get(); }
     CAsynchOperationExecutor* GetExecutor() const { return m_pExecutor; }
     bool IsDeviceBound() const { return m_bDeviceBound; }
 
 private:
     com::CriticalSection m_objectLock;
     com::UniqueHandle m_hDeviceMutex;
-    SymbianConnector* m_pSymbianConnector;
+    // Shared with the objects made under its bindings, which keep it alive.
+    std::shared_ptr<SymbianConnector> m_pSymbianConnector;
     CAsynchOperationExecutor* m_pExecutor;
     bool m_bDeviceBound;
     bool m_bLogStarted;
