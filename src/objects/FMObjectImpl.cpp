@@ -82,7 +82,12 @@ HRESULT FMObjectImpl::Init(CAsynchOperationExecutor* executor, DeviceConnector* 
 
 HRESULT FMObjectImpl::put_Name(BSTR text) {
     LOG_TRACE << "Enter";
-    if (IsRootPath(m_bstrPath.c_str())) {
+    bool root = false;
+    {
+        com::ScopedLock lock(m_csState);
+        root = IsRootPath(m_bstrPath.c_str());
+    }
+    if (root) {
         LOG_ERROR << "Not allowed to set the name of the root folder.";
         return E_FAIL;
     }
@@ -95,7 +100,11 @@ HRESULT FMObjectImpl::put_Name(BSTR text) {
         removeOneTrailingBackslash(path);
         com::UniqueBstr stored(path.c_str(), static_cast<UINT>(path.size()));
         if (stored.IsNull()) return E_OUTOFMEMORY;
-        m_bstrPath = std::move(stored);
+        {
+            com::ScopedLock lock(m_csState);
+            std::swap(m_bstrPath, stored);
+        }
+        // The old path is freed here, outside the lock.
     } catch (...) {
         LOG_ERROR << "Unhandled exception caught";
         return E_FAIL;
@@ -110,13 +119,17 @@ STDMETHODIMP FMObjectImpl::get_Name(BSTR* name) {
         LOG_ERROR << "Invalid argument. NULL pointer received.";
         return E_INVALIDARG;
     }
-    const wchar_t* path = m_bstrPath.c_str();
-    const wchar_t* last = L"";
-    if (!IsRootPath(path)) {
-        const wchar_t* slash = wcsrchr(path, L'\\');
-        last = slash ? slash + 1 : path;
+    BSTR result = nullptr;
+    {
+        com::ScopedLock lock(m_csState);
+        const wchar_t* path = m_bstrPath.c_str();
+        const wchar_t* last = L"";
+        if (!IsRootPath(path)) {
+            const wchar_t* slash = wcsrchr(path, L'\\');
+            last = slash ? slash + 1 : path;
+        }
+        result = SysAllocString(last);
     }
-    BSTR result = SysAllocString(last);
     if (!result) return E_OUTOFMEMORY;
     *name = result;
     LOG_TRACE << "Exit";
@@ -133,7 +146,11 @@ STDMETHODIMP FMObjectImpl::get_Path(BSTR* path) {
         LOG_ERROR << "Invalid argument. NULL pointer received.";
         return E_INVALIDARG;
     }
-    HRESULT hr = m_bstrPath.CopyTo(path);
+    HRESULT hr = E_FAIL;
+    {
+        com::ScopedLock lock(m_csState);
+        hr = m_bstrPath.CopyTo(path);
+    }
     if (FAILED(hr)) return hr;
     LOG_TRACE << "Exit";
     return S_OK;
@@ -176,19 +193,19 @@ STDMETHODIMP FMObjectImpl::get_Parent(IKVFMFolder** parent) {
 
 STDMETHODIMP FMObjectImpl::get_Created(DATE* time) {
     if (!time) return E_INVALIDARG;
-    *time = m_dateCreated;
+    *time = getState(m_dateCreated);
     return S_OK;
 }
 
 STDMETHODIMP FMObjectImpl::get_Accessed(DATE* time) {
     if (!time) return E_INVALIDARG;
-    *time = m_dateAccessed;
+    *time = getState(m_dateAccessed);
     return S_OK;
 }
 
 STDMETHODIMP FMObjectImpl::get_Changed(DATE* time) {
     if (!time) return E_INVALIDARG;
-    *time = m_dateChanged;
+    *time = getState(m_dateChanged);
     return S_OK;
 }
 
@@ -202,7 +219,7 @@ STDMETHODIMP FMObjectImpl::get_FileAttributes(LONG* attributes) {
         LOG_ERROR << "Invalid argument. NULL pointer received.";
         return E_INVALIDARG;
     }
-    *attributes = static_cast<LONG>(m_dwAttributes);
+    *attributes = static_cast<LONG>(getState(m_dwAttributes));
     LOG_TRACE << "Exit";
     return S_OK;
 }

@@ -69,13 +69,27 @@ public:
     // logs why not. Objects outlive unbinding and the service itself.
     bool BindingUsable() const;
     // A refreshing outer overwrites what Init read.
-    void SetCreated(DATE time) { m_dateCreated = time; }
-    void SetAccessed(DATE time) { m_dateAccessed = time; }
-    void SetChanged(DATE time) { m_dateChanged = time; }
-    void SetAttributes(DWORD attributes) { m_dwAttributes = attributes; }
+    void SetCreated(DATE time) { setState(m_dateCreated, time); }
+    void SetAccessed(DATE time) { setState(m_dateAccessed, time); }
+    void SetChanged(DATE time) { setState(m_dateChanged, time); }
+    void SetAttributes(DWORD attributes) { setState(m_dwAttributes, attributes); }
 
 private:
+    template <class T>
+    void setState(T& field, T value) {
+        com::ScopedLock lock(m_csState);
+        field = value;
+    }
+    template <class T>
+    T getState(const T& field) const {
+        com::ScopedLock lock(m_csState);
+        return field;
+    }
+
     bool m_bInitialized = false;
+    // The path, times and attributes: the worker renames (put_Name) while
+    // client threads read them.
+    mutable com::CriticalSection m_csState;
     com::UniqueBstr m_bstrPath;
     DeviceConnector* m_pDeviceConnector = nullptr;    // not owned
     CAsynchOperationExecutor* m_pExecutor = nullptr;  // not owned
