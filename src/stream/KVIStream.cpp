@@ -278,29 +278,11 @@ HRESULT CKVIStream::startCopy() {
     return S_OK;
 }
 
+// No input is taken while waiting: no other call can run on this thread
+// inside a Read or CopyTo and find the stream half-way through it.
 DWORD CKVIStream::waitForCopySignal() {
     HANDLE handles[] = {m_signals->progress.Get(), m_signals->finished.Get()};
-    bool quit = false;
-    WPARAM quitCode = 0;
-    DWORD wait;
-    // Messages are dispatched only when there are some: a wake-up per copied
-    // piece stays cheap. Signalled events come before waiting input.
-    while ((wait = MsgWaitForMultipleObjectsEx(2, handles, INFINITE, quit ? 0 : QS_ALLINPUT,
-                                               quit ? 0 : MWMO_INPUTAVAILABLE)) == WAIT_OBJECT_0 + 2) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                // Handed back after the wait; until then messages are left alone.
-                quit = true;
-                quitCode = msg.wParam;
-                break;
-            }
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    if (quit) PostQuitMessage(static_cast<int>(quitCode));
-    return wait;
+    return WaitForMultipleObjects(2, handles, FALSE, INFINITE);
 }
 
 ULONGLONG CKVIStream::imageSize() {
@@ -345,6 +327,25 @@ HRESULT CKVIStream::waitForImage(ULONGLONG end, ULONGLONG* size) {
     return S_OK;
 }
 
+HRESULT CKVIStream::waitAtPosition(ULONG count, ULONGLONG* position, ULONGLONG* size) {
+    // A Seek made while waiting moves the read: wait again for the new place.
+    for (;;) {
+        const ULONGLONG at = m_position.load();
+        const HRESULT hr = waitForImage(at + count, size);
+        if (FAILED(hr)) return hr;
+        if (m_position.load() == at) {
+            *position = at;
+            return S_OK;
+        }
+    }
+}
+
+void CKVIStream::advance(ULONGLONG from, ULONG got) {
+    // A Seek made after the bytes were read stands.
+    ULONGLONG expected = from;
+    m_position.compare_exchange_strong(expected, from + got);
+}
+
 HRESULT CKVIStream::readImage(ULONGLONG position, void* buffer, ULONG count, ULONG* got) {
     *got = 0;
     if (!count) return S_OK;
@@ -379,16 +380,15 @@ STDMETHODIMP CKVIStream::Read(void* buffer, ULONG count, ULONG* read) {
             hr = startCopy();
             if (FAILED(hr)) return hr;
         }
-        const ULONGLONG position = m_position.load();
-        ULONGLONG size = 0;
-        hr = waitForImage(position + count, &size);
+        ULONGLONG position = 0, size = 0;
+        hr = waitAtPosition(count, &position, &size);
         if (FAILED(hr)) return hr;
         ULONG got = 0;
         if (size > position) {
             hr = readImage(position, buffer, static_cast<ULONG>(std::min<ULONGLONG>(count, size - position)), &got);
             if (FAILED(hr)) return hr;
         }
-        m_position.store(position + got);
+        advance(position, got);
         LOG_DEBUG << "Read " << got << " bytes from file. Current file position is " << position + got;
         if (read) *read = got;
         // Fewer bytes than asked: the end of the file.
@@ -466,15 +466,14 @@ STDMETHODIMP CKVIStream::CopyTo(IStream* destination, ULARGE_INTEGER count, ULAR
         ULONGLONG remaining = count.QuadPart;
         while (remaining > 0 && SUCCEEDED(hr)) {
             const ULONG chunk = static_cast<ULONG>(std::min<ULONGLONG>(remaining, kCopyToChunk));
-            const ULONGLONG position = m_position.load();
-            ULONGLONG size = 0;
-            hr = waitForImage(position + chunk, &size);
+            ULONGLONG position = 0, size = 0;
+            hr = waitAtPosition(chunk, &position, &size);
             if (FAILED(hr) || size <= position) break;
             ULONG got = 0;
             hr = readImage(position, buffer.data(), static_cast<ULONG>(std::min<ULONGLONG>(chunk, size - position)),
                            &got);
             if (FAILED(hr) || got == 0) break;
-            m_position.store(position + got);
+            advance(position, got);
             totalRead += got;
             remaining -= got;
             ULONG put = 0;

@@ -143,8 +143,12 @@ private:
     // Waits until the image holds end bytes or the copy has ended; *size is
     // the image's size then. A failed copy: the HRESULT of its result.
     HRESULT waitForImage(ULONGLONG end, ULONGLONG* size);
-    // Pumps the thread's messages while waiting; the wait's result.
+    // The wait's result; takes no messages.
     DWORD waitForCopySignal();
+    // Waits for count bytes at the current position, read after the wait.
+    HRESULT waitAtPosition(ULONG count, ULONGLONG* position, ULONGLONG* size);
+    // Moves the position past bytes read at from, unless a Seek moved it meanwhile.
+    void advance(ULONGLONG from, ULONG got);
     // 0 while the image does not exist yet.
     ULONGLONG imageSize();
     HRESULT readImage(ULONGLONG position, void* buffer, ULONG count, ULONG* got);

@@ -284,6 +284,45 @@ TEST_F(Streams, ReadsSeeksAndTheEndOfTheFile) {
     EXPECT_TRUE(AllCleanedUp(baseline));
 }
 
+// A Seek made from another thread while a Read waits for the copy moves that
+// read: its bytes come from the new position, and the position ends after them.
+TEST_F(Streams, SeekWhileAReadWaitsMovesTheRead) {
+    Start();
+    const std::string pattern = PatternBytes(kMediumSize);
+    auto file = FileAt(kMedium);
+    ASSERT_HRESULT_SUCCEEDED(m_control->put_Throttle(128 * 1024));
+    auto stream = StreamOn(file.Get());
+    ASSERT_TRUE(stream);
+    struct Reader {
+        IStream* stream;
+        std::string bytes;
+        ULONG got = 0;
+        HRESULT hr = E_FAIL;
+    } reader{stream.Get(), std::string(static_cast<size_t>(kMediumSize), '\0')};
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            auto* r = static_cast<Reader*>(p);
+            r->hr = r->stream->Read(&r->bytes[0], static_cast<ULONG>(r->bytes.size()), &r->got);
+            return 0;
+        },
+        &reader, 0, nullptr);
+    ASSERT_TRUE(thread);
+    // The read asks for the whole file, so it waits until the throttled copy ends.
+    ASSERT_TRUE(WaitUntil([&] { return ActiveCopies() == 1; }));
+    ASSERT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 0)) << "the read did not wait";
+    const LONGLONG half = kMediumSize / 2;
+    EXPECT_EQ(S_OK, stream->Seek(Offset(half), STREAM_SEEK_SET, nullptr));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kHangMs));
+    CloseHandle(thread);
+    EXPECT_TRUE(SUCCEEDED(reader.hr));
+    ASSERT_EQ(static_cast<ULONG>(kMediumSize - half), reader.got);
+    EXPECT_TRUE(pattern.substr(half) == reader.bytes.substr(0, reader.got)) << "bytes not from the new position";
+    ULARGE_INTEGER position = {};
+    EXPECT_EQ(S_OK, stream->Seek(Offset(0), STREAM_SEEK_CUR, &position));
+    EXPECT_EQ(static_cast<ULONGLONG>(kMediumSize), position.QuadPart);
+}
+
 TEST_F(Streams, CopyToAnotherStreamGetsTheContent) {
     Start();
     const std::string pattern = PatternBytes(kMediumSize);
