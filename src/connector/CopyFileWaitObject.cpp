@@ -2,6 +2,7 @@
 
 #include <ocidl.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -88,15 +89,124 @@ const char* ErrorTypeText(long errorType) {
 
 } // namespace
 
+// The ISCEvents sink of one copy and the state its events touch.
+class CCopyFileWaitObjectImpl::Sink final : public IDispatch {
+public:
+    Sink(CCopyFileWaitObjectImpl* owner, unsigned executorThread, CProgressCallbackFunctionBase* progress)
+        : m_pOwner(owner), m_uExecutorThread(executorThread), m_pProgressCallback(progress) {
+        m_hRequestIdEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    }
+    Sink(const Sink&) = delete;
+    Sink& operator=(const Sink&) = delete;
+
+    bool Valid() const { return m_hRequestIdEvent.Valid(); }
+
+    // The owner is going: handlers waiting for the id give up, later calls
+    // return at once, and nothing reaches the owner any more.
+    void Close() {
+        m_bClosing.store(true);
+        SetEvent(m_hRequestIdEvent.Get());
+        com::ScopedLock lock(m_csOwner);
+        m_pOwner = nullptr;
+    }
+    // True when no event call is running in the sink within timeoutMs.
+    bool Drain(DWORD timeoutMs) const {
+        const ULONGLONG until = GetTickCount64() + timeoutMs;
+        while (m_lInFlight.load() != 0) {
+            if (GetTickCount64() >= until) return false;
+            Sleep(1);
+        }
+        return true;
+    }
+
+    void ResetRequestId() { m_lRequestId.store(-1); }
+    LONG RequestId() const { return m_lRequestId.load(); }
+    LONG Result() const { return m_lResult.load(); }
+    void SetRequestId(LONG requestId) {
+        m_lRequestId.store(requestId);
+        if (!SetEvent(m_hRequestIdEvent.Get())) {
+            LOG_DEBUG << "Failed to signal that request ID is set, dError=" << GetLastError();
+        }
+    }
+    bool WaitforRequestId();
+
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_ISCEvents) {
+            *ppv = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return ++m_refs; }
+    STDMETHOD_(ULONG, Release)() override {
+        const ULONG left = --m_refs;
+        if (left == 0) delete this;
+        return left;
+    }
+    STDMETHOD(GetTypeInfoCount)(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHOD(Invoke)(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* excepInfo, UINT* argErr) override {
+        if (result) VariantInit(result);
+        // Counted before the flag is read, so Drain sees every call that got past it.
+        ++m_lInFlight;
+        HRESULT hr = S_OK;
+        if (!m_bClosing.load()) {
+            try {
+                hr = dispatch(id, params, argErr);
+            } catch (...) {
+                LOG_ERROR << "Unhandled exception caught";
+                hr = E_FAIL;
+            }
+        }
+        --m_lInFlight;
+        return hr;
+    }
+
+private:
+    ~Sink() = default;
+
+    HRESULT dispatch(DISPID id, DISPPARAMS* params, UINT* argErr);
+    void OnDeviceCopyStorageFileProgress(long requestId, BSTR fileName, long percentComplete, VARIANT_BOOL* cancel);
+    void OnDeviceCopyStorageFileError(long requestId, long errorType, long errorCode, VARIANT_BOOL canContinue,
+                                      VARIANT_BOOL* goOn);
+    void OnDeviceCopyStorageFileExistingFileFound(long requestId, BSTR fileName, long* action,
+                                                  VARIANT_BOOL* cancel);
+    void OnDeviceCopyStorageFileComplete(long requestId, long result);
+
+    std::atomic<ULONG> m_refs{1};
+    com::CriticalSection m_csOwner;
+    CCopyFileWaitObjectImpl* m_pOwner;  // guarded by m_csOwner; null once closed
+    const unsigned m_uExecutorThread;
+    CProgressCallbackFunctionBase* m_pProgressCallback;  // not owned
+    std::atomic<LONG> m_lRequestId{-1};
+    com::UniqueHandle m_hRequestIdEvent;
+    std::atomic<LONG> m_lResult{0};
+    std::atomic<bool> m_bClosing{false};
+    std::atomic<long> m_lInFlight{0};
+};
+
 CCopyFileWaitObjectImpl::CCopyFileWaitObjectImpl(CAsynchOperationExecutor* executor, SymbianConnector* connector,
-                                                 CReplaceCallbackFunctionBase* replace,
+                                                 CReplaceCallbackFunctionBase*,
                                                  CProgressCallbackFunctionBase* progress)
-    : CCopyFileWaitObject(executor), m_pReplaceCallback(replace), m_pProgressCallback(progress) {
+    : CCopyFileWaitObject(executor),
+      m_pSink(new Sink(this, executor ? executor->GetThreadId() : 0, progress)) {
     // The event exists before the sink is advised: events of other copies may
     // reach the sink as soon as it is, and wait on it.
-    m_hRequestIdEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!m_hRequestIdEvent) {
+    if (!m_pSink->Valid()) {
         LOG_ERROR << "Unable to create the request id event, error " << GetLastError();
+        m_pSink->Release();
         throw "Unable to create the request id event";
     }
 
@@ -105,24 +215,26 @@ CCopyFileWaitObjectImpl::CCopyFileWaitObjectImpl(CAsynchOperationExecutor* execu
     if (SUCCEEDED(hr)) hr = m_pApplication.As(container, IID_IConnectionPointContainer);
     if (SUCCEEDED(hr)) hr = container->FindConnectionPoint(DIID_ISCEvents, m_pConnectionPoint.Receive());
     DWORD cookie = kNotAdvised;
-    if (SUCCEEDED(hr)) hr = m_pConnectionPoint ? m_pConnectionPoint->Advise(static_cast<IDispatch*>(this), &cookie)
-                                               : E_POINTER;
+    if (SUCCEEDED(hr)) hr = m_pConnectionPoint ? m_pConnectionPoint->Advise(m_pSink, &cookie) : E_POINTER;
     if (FAILED(hr)) {
         LOG_DEBUG << "Failed to advise on SCOM Application interface.";
+        m_pSink->Close();
+        m_pSink->Release();
         throw "Unable to advise to ISCEvents";
     }
     m_dwCookie = cookie;
 }
 
 CCopyFileWaitObjectImpl::~CCopyFileWaitObjectImpl() {
-    // Handlers still waiting for a request id give up; new calls return at once.
-    m_bClosing.store(true);
-    if (m_hRequestIdEvent) SetEvent(m_hRequestIdEvent.Get());
-    // The connection point hands each event call its own reference to the
-    // sink: once the count is back to zero no call is running in this object.
-    if (unadvise()) {
-        while (m_refs.load() != 0) Sleep(1);
+    m_pSink->Close();
+    unadvise();
+    // A call may still run in the sink (blocked in a client's event handler);
+    // the sink itself stays alive for it, only the wait stops.
+    if (!m_pSink->Drain(kDrainTimeoutMs)) {
+        LOG_ERROR << "A copy event call was still running after " << kDrainTimeoutMs
+                  << " ms; the wait object is deleted without it.";
     }
+    m_pSink->Release();
 }
 
 bool CCopyFileWaitObjectImpl::unadvise() {
@@ -136,22 +248,36 @@ bool CCopyFileWaitObjectImpl::unadvise() {
     return true;
 }
 
+IDispatch* CCopyFileWaitObjectImpl::EventSink() const { return m_pSink; }
+
 void CCopyFileWaitObjectImpl::Reset() {
-    m_lRequestId.store(-1);
+    m_pSink->ResetRequestId();
     CCopyFileWaitObject::Reset();
 }
 
-LONG CCopyFileWaitObjectImpl::GetResult() { return m_lResult.load(); }
+LONG CCopyFileWaitObjectImpl::GetResult() { return m_pSink->Result(); }
+
+LONG CCopyFileWaitObjectImpl::GetRequestId() const { return m_pSink->RequestId(); }
 
 void CCopyFileWaitObjectImpl::SetRequestId(LONG requestId) {
     Reset();
-    m_lRequestId.store(requestId);
-    if (!SetEvent(m_hRequestIdEvent.Get())) {
-        LOG_DEBUG << "Failed to signal that request ID is set, dError=" << GetLastError();
-    }
+    m_pSink->SetRequestId(requestId);
 }
 
-bool CCopyFileWaitObjectImpl::WaitforRequestId() {
+bool CCopyFileWaitObjectImpl::WaitforRequestId() { return m_pSink->WaitforRequestId(); }
+
+// Never on the executor's thread: the id is stored there once the copy call
+// returns, so a handler running on it inside that call could only wait for
+// ever; and dispatching there would remove, and drop, the executor's own
+// thread messages (operations to run, wait-object signals). Elsewhere the
+// messages already queued are dispatched (a component may need its event
+// thread pumped before the copy call returns), then the wait takes no input,
+// so no other call can run on this thread inside the handler.
+bool CCopyFileWaitObjectImpl::Sink::WaitforRequestId() {
+    if (m_uExecutorThread != 0 && GetCurrentThreadId() == m_uExecutorThread) {
+        LOG_ERROR << "Wait for Request ID failed.";
+        return false;
+    }
     HANDLE event = m_hRequestIdEvent.Get();
     DWORD wait = WAIT_FAILED;
     for (;;) {
@@ -160,8 +286,7 @@ bool CCopyFileWaitObjectImpl::WaitforRequestId() {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
-        // Messages that come during the wait are dispatched too.
-        wait = MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLINPUT);
+        wait = MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, 0);
         if (wait != WAIT_OBJECT_0 + 1) break;
     }
     if (wait == WAIT_OBJECT_0) {
@@ -176,8 +301,8 @@ bool CCopyFileWaitObjectImpl::WaitforRequestId() {
     return false;
 }
 
-void CCopyFileWaitObjectImpl::OnDeviceCopyStorageFileProgress(long requestId, BSTR fileName, long percentComplete,
-                                                              VARIANT_BOOL* cancel) {
+void CCopyFileWaitObjectImpl::Sink::OnDeviceCopyStorageFileProgress(long requestId, BSTR fileName,
+                                                                    long percentComplete, VARIANT_BOOL* cancel) {
     LOG_TRACE << "Enter";
     if (m_lRequestId.load() == -1 && !WaitforRequestId()) return;
     if (requestId == m_lRequestId.load()) {
@@ -201,8 +326,8 @@ void CCopyFileWaitObjectImpl::OnDeviceCopyStorageFileProgress(long requestId, BS
     LOG_TRACE << "Exit";
 }
 
-void CCopyFileWaitObjectImpl::OnDeviceCopyStorageFileError(long requestId, long errorType, long errorCode,
-                                                           VARIANT_BOOL canContinue, VARIANT_BOOL* goOn) {
+void CCopyFileWaitObjectImpl::Sink::OnDeviceCopyStorageFileError(long requestId, long errorType, long errorCode,
+                                                                 VARIANT_BOOL canContinue, VARIANT_BOOL* goOn) {
     LOG_TRACE << "Enter";
     if (m_lRequestId.load() == -1 && !WaitforRequestId()) return;
     if (requestId == m_lRequestId.load()) {
@@ -224,8 +349,8 @@ void CCopyFileWaitObjectImpl::OnDeviceCopyStorageFileError(long requestId, long 
 }
 
 // The client is never asked: the phone is always told to overwrite.
-void CCopyFileWaitObjectImpl::OnDeviceCopyStorageFileExistingFileFound(long requestId, BSTR fileName, long* action,
-                                                                       VARIANT_BOOL* cancel) {
+void CCopyFileWaitObjectImpl::Sink::OnDeviceCopyStorageFileExistingFileFound(long requestId, BSTR fileName,
+                                                                             long* action, VARIANT_BOOL* cancel) {
     LOG_TRACE << "Enter";
     if (m_lRequestId.load() == -1 && !WaitforRequestId()) return;
     if (requestId == m_lRequestId.load()) {
@@ -238,52 +363,18 @@ void CCopyFileWaitObjectImpl::OnDeviceCopyStorageFileExistingFileFound(long requ
     LOG_TRACE << "Exit";
 }
 
-void CCopyFileWaitObjectImpl::OnDeviceCopyStorageFileComplete(long requestId, long result) {
+void CCopyFileWaitObjectImpl::Sink::OnDeviceCopyStorageFileComplete(long requestId, long result) {
     LOG_TRACE << "Enter";
     if (m_lRequestId.load() == -1 && !WaitforRequestId()) return;
     if (requestId == m_lRequestId.load()) {
         m_lResult.store(result == 0 ? 0 : static_cast<LONG>(kvFmResultFromHresult(result)));
-        Signal();
+        com::ScopedLock lock(m_csOwner);
+        if (m_pOwner) m_pOwner->Signal();
     }
     LOG_TRACE << "Exit";
 }
 
-STDMETHODIMP CCopyFileWaitObjectImpl::QueryInterface(REFIID iid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_ISCEvents) {
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CCopyFileWaitObjectImpl::AddRef() { return ++m_refs; }
-
-// Never deletes: the owner does. Nothing of the object is touched after the
-// count drops, so the destructor may proceed as soon as it reads zero.
-STDMETHODIMP_(ULONG) CCopyFileWaitObjectImpl::Release() { return --m_refs; }
-
-STDMETHODIMP CCopyFileWaitObjectImpl::GetTypeInfoCount(UINT* count) {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
-}
-
-STDMETHODIMP CCopyFileWaitObjectImpl::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCopyFileWaitObjectImpl::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCopyFileWaitObjectImpl::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
-                                             EXCEPINFO*, UINT* argErr) {
-    if (result) VariantInit(result);
-    if (m_bClosing.load()) return S_OK;
+HRESULT CCopyFileWaitObjectImpl::Sink::dispatch(DISPID id, DISPPARAMS* params, UINT* argErr) {
     UINT expected = 0;
     switch (id) {
     case kProgressId: expected = 5; break;

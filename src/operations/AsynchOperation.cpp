@@ -74,7 +74,9 @@ HRESULT StartAsynchOperation(const LogSite& site, CAsynchOperationExecutor* exec
 LONG WaitForCopyResult(FMObjectImpl* target, CCopyFileWaitObject* waitObject) {
     if (!waitObject) return KVFM_E_FAILED;
     LOG_DEBUG << "Copy operation started and is in progress";
-    while (!waitObject->IsSignalled()) {
+    // A signal posted from another thread is waited for even when the flag is
+    // already up, so its message does not stay queued behind the operation.
+    while (!waitObject->SignalConsumed()) {
         if (target && !target->BindingUsable()) return KVFM_E_DISCONNECTED;
         if (CAsynchOperationExecutor::WaitForMultipleObjects({waitObject})) continue;
         if (CAsynchOperationExecutor::StopRequested() || (target && !target->BindingUsable()))
@@ -87,10 +89,15 @@ LONG WaitForCopyResult(FMObjectImpl* target, CCopyFileWaitObject* waitObject) {
 
 namespace {
 
+// A sink that fails or cannot be reached does not stop the others nor the operation.
+void logSinkFailure(DISPID id, DWORD cookie, HRESULT hr) {
+    LOG_ERROR << "Event " << id << " could not be delivered to sink " << cookie << ", hr=0x" << LogHex(hr);
+}
+
 HRESULT fire(FMObjectImpl* target, DISPID id, std::initializer_list<com::EventArg> args) {
     if (!target) return S_OK;
     try {
-        return target->EventConnectionPoint().Fire(id, args);
+        return target->EventConnectionPoint().Fire(id, args, &logSinkFailure);
     } catch (...) {
         return E_FAIL;
     }

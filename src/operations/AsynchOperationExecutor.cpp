@@ -1,5 +1,6 @@
 #include "operations/AsynchOperationExecutor.h"
 
+#include <objbase.h>
 #include <process.h>
 
 #include "Morvane.h"
@@ -166,6 +167,13 @@ unsigned __stdcall CAsynchOperationExecutor::threadStart(void* executor)
         std::shared_ptr<ThreadShared> shared = pExecutor->m_pShared;
         hModule = shared->moduleRef;
         currentShared() = shared.get();
+        // The thread joins the multithreaded apartment so that events reach
+        // sinks of other apartments through their proxies, and objects handed
+        // to them in events can be marshalled.
+        const HRESULT apartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (FAILED(apartment)) {
+            LOG_ERROR << "Executor thread could not join the multithreaded apartment, hr=0x" << LogHex(apartment);
+        }
         MSG msg;
         PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
         SetEvent(shared->queueReady.get());
@@ -174,6 +182,7 @@ unsigned __stdcall CAsynchOperationExecutor::threadStart(void* executor)
         } catch (...) {
             LOG_ERROR << "Exception left the executor thread method";
         }
+        if (SUCCEEDED(apartment)) CoUninitialize();
         currentShared() = nullptr;
     }
     if (hModule) {
@@ -227,6 +236,10 @@ CWaitObject* CAsynchOperationExecutor::WaitForMultipleObjects(std::list<CWaitObj
         LOG_DEBUG << "Stop requested, not waiting.";
         return nullptr;
     }
+    // A signal given on this thread posted nothing: its flag is all there is.
+    for (CWaitObject* pObject : waitObjects) {
+        if (pObject && pObject->SignalConsumed()) return pObject;
+    }
     MSG msg;
     while (GetMessageW(&msg, nullptr, kWaitObjectSignalMessage, kWaitObjectSignalMessage) != -1) {
         if (msg.message != kWaitObjectSignalMessage) {
@@ -243,7 +256,10 @@ CWaitObject* CAsynchOperationExecutor::WaitForMultipleObjects(std::list<CWaitObj
         }
         LOG_DEBUG << "A Wait Object was signalled";
         for (CWaitObject* pObject : waitObjects) {
-            if (pObject && pObject->IsSignalled()) {
+            if (pObject && msg.lParam == reinterpret_cast<LPARAM>(pObject)) pObject->MessageTaken();
+        }
+        for (CWaitObject* pObject : waitObjects) {
+            if (pObject && pObject->SignalConsumed()) {
                 LOG_DEBUG << "A Wait Object we were waiting on was signalled, Exiting message loop.";
                 return pObject;
             }
@@ -269,12 +285,20 @@ CWaitObject::~CWaitObject() = default;
 void CWaitObject::Reset()
 {
     m_bSignalled.store(false, std::memory_order_release);
+    m_bMessagePending.store(false, std::memory_order_release);
 }
 
 void CWaitObject::Signal()
 {
+    const unsigned thread = m_pExecutor ? m_pExecutor->GetThreadId() : 0;
+    if (thread == 0 || thread == GetCurrentThreadId()) {
+        m_bSignalled.store(true, std::memory_order_release);
+        return;
+    }
+    m_bMessagePending.store(true, std::memory_order_release);
     m_bSignalled.store(true, std::memory_order_release);
-    if (m_pExecutor) {
-        PostThreadMessageW(m_pExecutor->GetThreadId(), CAsynchOperationExecutor::kWaitObjectSignalMessage, 0, 0);
+    if (!PostThreadMessageW(thread, CAsynchOperationExecutor::kWaitObjectSignalMessage, 0,
+                            reinterpret_cast<LPARAM>(this))) {
+        m_bMessagePending.store(false, std::memory_order_release);
     }
 }

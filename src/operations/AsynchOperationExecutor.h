@@ -3,7 +3,7 @@
 //
 // Thread messages of the executor thread:
 //   0x400  wParam 0, lParam IAsynchOperation* (one reference handed over): run it.
-//   0x401  wParam 0, lParam 0: some wait object was signalled.
+//   0x401  wParam 0, lParam the CWaitObject* that was signalled (only compared).
 //
 // Orderly stop: Stop() (also run by the destructor) sets a stop flag and wakes
 // the thread with 0x401 / kStopWakeup. A waiting operation gets null from
@@ -67,8 +67,8 @@ public:
     static bool StopRequested();
 
     // Nested wait of the running operation; executor thread only. Returns the
-    // first listed object that is signalled when a signal arrives, or null
-    // when retrieving a message fails or a stop is requested.
+    // first listed object that is signalled, once its message is taken, or
+    // null when retrieving a message fails or a stop is requested.
     static CWaitObject* WaitForMultipleObjects(std::list<CWaitObject*> waitObjects);
 
 protected:
@@ -104,12 +104,19 @@ public:
     virtual void Reset();
 
     // Any thread. The flag is published before the message is posted, so the
-    // waiter that takes the message sees it set.
+    // waiter that takes the message sees it set. The message (lParam: this
+    // object) is posted only from another thread: a signal given on the
+    // executor's own thread, inside the call its operation is about to wait
+    // on, is seen through the flag and leaves nothing queued.
     void Signal();
 
     bool IsSignalled() const { return m_bSignalled.load(std::memory_order_acquire); }
+    // Signalled, and its message, if one was posted, taken by the waiter.
+    bool SignalConsumed() const { return IsSignalled() && !m_bMessagePending.load(std::memory_order_acquire); }
+    void MessageTaken() { m_bMessagePending.store(false, std::memory_order_release); }
 
 protected:
     std::atomic<bool> m_bSignalled{false};
+    std::atomic<bool> m_bMessagePending{false};
     CAsynchOperationExecutor* m_pExecutor; // not owned
 };

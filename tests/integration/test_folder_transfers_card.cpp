@@ -4,6 +4,7 @@
 #include "test_pc_fixture.h"
 
 #include "test_folder_transfers_sink.h"
+#include "test_symbian_fixture.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ protected:
     ComPtr<IKVFileMgmt> m_fm;
     TransferRunner m_runner;
     ComPtr<TreeSink> m_sink;
+    symtest::LogLines m_log;
 };
 
 TEST_F(CardTrees, TreesGoToAndComeFromTheCardDrive) {
@@ -89,6 +91,8 @@ TEST_F(CardTrees, TreesGoToAndComeFromTheCardDrive) {
     for (const auto& entry : tree) expected[L"Inbox\\Album\\" + entry.first] = entry.second;
     EXPECT_EQ(expected, ReadTree(out + L"\\Both"));
     EXPECT_TRUE(mixed.folderQuestions.empty());
+    // Each card copy's signal was taken by the operation that waited for it.
+    EXPECT_EQ(-1, m_log.Find("An unexpected Wait Object signal was received", 0, "ERROR"));
 }
 
 TEST_F(CardTrees, MovesEmptyTheCardOrThePcSource) {

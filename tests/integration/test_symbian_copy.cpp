@@ -285,7 +285,7 @@ protected:
     HRESULT Fire(DISPID id, std::vector<VARIANT> args) {
         std::vector<VARIANT> reversed(args.rbegin(), args.rend());
         DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-        HRESULT hr = m_wait->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        HRESULT hr = m_wait->EventSink()->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
         for (VARIANT& v : args) VariantClear(&v);
         return hr;
     }

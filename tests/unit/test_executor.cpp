@@ -203,7 +203,8 @@ TEST_F(ExecutorTest, SignalOfUnlistedObjectDoesNotEndTheWait)
             EXPECT_TRUE(capture.seen().wait());
             listed.Signal();
         });
-        unlisted.Signal();
+        // From another thread, so its signal is a message the wait must pass over.
+        std::thread([&] { unlisted.Signal(); }).join();
         EXPECT_EQ(&listed, Executor::WaitForMultipleObjects({&listed}));
         signaller.join();
     });
