@@ -58,15 +58,85 @@ HRESULT EventArg::Build(VARIANT* out) const {
 
 // ---- ConnectionPoint ----
 
+namespace {
+
+// Puts a thread without an apartment into the multithreaded one for the
+// scope; leaves a thread that has one as it is.
+class ApartmentScope {
+public:
+    ApartmentScope() : m_hr(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~ApartmentScope() {
+        if (SUCCEEDED(m_hr)) CoUninitialize();
+    }
+    ApartmentScope(const ApartmentScope&) = delete;
+    ApartmentScope& operator=(const ApartmentScope&) = delete;
+
+private:
+    HRESULT m_hr;
+};
+
+HRESULT globalTable(ComPtr<IGlobalInterfaceTable>& table) {
+    return CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_IGlobalInterfaceTable,
+                            table.ReceiveVoid());
+}
+
+// Only the proxy manager answers IClientSecurity.
+bool isProxy(IUnknown* object) {
+    ComPtr<IUnknown> security;
+    return SUCCEEDED(object->QueryInterface(IID_IClientSecurity, security.ReceiveVoid())) && security;
+}
+
+} // namespace
+
 ConnectionPoint::ConnectionPoint(IConnectionPointContainer* container, REFIID eventIid, CriticalSection& lock)
     : m_container(container), m_eventIid(eventIid), m_lock(lock) {}
 
 ConnectionPoint::~ConnectionPoint() {
     // No other reference exists now, so the owner's lock is not needed (and may be gone).
-    std::vector<IDispatch*> sinks;
+    std::vector<Sink> sinks;
     sinks.swap(m_sinks);
-    for (IDispatch* sink : sinks)
-        if (sink) sink->Release();
+    for (const Sink& sink : sinks) releaseSink(sink);
+}
+
+void ConnectionPoint::releaseSink(const Sink& sink) {
+    if (sink.direct) sink.direct->Release();
+    if (sink.multithread) sink.multithread->Release();
+    if (sink.globalCookie) {
+        ApartmentScope apartment;
+        ComPtr<IGlobalInterfaceTable> table;
+        if (SUCCEEDED(globalTable(table))) table->RevokeInterfaceFromGlobal(sink.globalCookie);
+    }
+}
+
+HRESULT ConnectionPoint::sinkOnThisThread(size_t slot, const Sink& seen, IDispatch** out) {
+    *out = nullptr;
+    if (seen.direct) {
+        *out = seen.direct;
+        seen.direct->AddRef();
+        return S_OK;
+    }
+    APTTYPE type = APTTYPE_STA;
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    const bool multithreaded = SUCCEEDED(CoGetApartmentType(&type, &qualifier)) && type == APTTYPE_MTA;
+    if (multithreaded) {
+        ScopedLock lock(m_lock);
+        if (slot < m_sinks.size() && m_sinks[slot].globalCookie == seen.globalCookie && m_sinks[slot].multithread) {
+            *out = m_sinks[slot].multithread;
+            (*out)->AddRef();
+            return S_OK;
+        }
+    }
+    ComPtr<IGlobalInterfaceTable> table;
+    HRESULT hr = globalTable(table);
+    if (SUCCEEDED(hr))
+        hr = table->GetInterfaceFromGlobal(seen.globalCookie, IID_IDispatch, reinterpret_cast<void**>(out));
+    if (FAILED(hr) || !multithreaded) return hr;
+    ScopedLock lock(m_lock);
+    if (slot < m_sinks.size() && m_sinks[slot].globalCookie == seen.globalCookie && !m_sinks[slot].multithread) {
+        m_sinks[slot].multithread = *out;
+        (*out)->AddRef();
+    }
+    return hr;
 }
 
 STDMETHODIMP ConnectionPoint::QueryInterface(REFIID iid, void** ppv) {
@@ -106,31 +176,42 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     if (FAILED(hr) || !dispatch) hr = sink->QueryInterface(IID_IDispatch, dispatch.ReceiveVoid());
     if (FAILED(hr) || !dispatch) return CONNECT_E_CANNOTCONNECT;
 
-    ScopedLock lock(m_lock);
-    size_t slot = 0;
-    while (slot < m_sinks.size() && m_sinks[slot]) ++slot;
-    if (slot == m_sinks.size()) {
+    Sink entry;
+    if (isProxy(dispatch.Get())) {
+        ComPtr<IGlobalInterfaceTable> table;
+        hr = globalTable(table);
+        if (SUCCEEDED(hr)) hr = table->RegisterInterfaceInGlobal(dispatch.Get(), IID_IDispatch, &entry.globalCookie);
+        if (FAILED(hr)) return CONNECT_E_CANNOTCONNECT;
+    } else {
+        entry.direct = dispatch.Detach();
+    }
+
+    {
+        ScopedLock lock(m_lock);
+        size_t slot = 0;
+        while (slot < m_sinks.size() && m_sinks[slot]) ++slot;
         try {
-            m_sinks.push_back(nullptr);
+            if (slot == m_sinks.size()) m_sinks.push_back(Sink());
+            m_sinks[slot] = entry;
+            *cookie = static_cast<DWORD>(slot + 1);
+            return S_OK;
         } catch (...) {
-            return E_OUTOFMEMORY;
         }
     }
-    m_sinks[slot] = dispatch.Detach();
-    *cookie = static_cast<DWORD>(slot + 1);
-    return S_OK;
+    releaseSink(entry);
+    return E_OUTOFMEMORY;
 }
 
 STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
-    IDispatch* sink = nullptr;
+    Sink sink;
     {
         ScopedLock lock(m_lock);
         if (cookie == 0 || cookie > m_sinks.size() || !m_sinks[cookie - 1]) return CONNECT_E_NOCONNECTION;
         sink = m_sinks[cookie - 1];
-        m_sinks[cookie - 1] = nullptr;
+        m_sinks[cookie - 1] = Sink();
     }
     // Released outside the lock: the sink's destructor may call back into the owner.
-    sink->Release();
+    releaseSink(sink);
     return S_OK;
 }
 
@@ -138,10 +219,23 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** connections) {
     if (!connections) return E_POINTER;
     *connections = nullptr;
     try {
-        ScopedLock lock(m_lock);
+        std::vector<Sink> slots;
+        {
+            ScopedLock lock(m_lock);
+            slots = m_sinks;
+            for (const Sink& sink : slots)
+                if (sink.direct) sink.direct->AddRef();
+        }
+        std::vector<ComPtr<IDispatch>> held;
         std::vector<CONNECTDATA> live;
-        for (size_t i = 0; i < m_sinks.size(); ++i)
-            if (m_sinks[i]) live.push_back(CONNECTDATA{m_sinks[i], static_cast<DWORD>(i + 1)});
+        held.reserve(slots.size());
+        for (size_t i = 0; i < slots.size(); ++i) {
+            ComPtr<IDispatch> sink = ComPtr<IDispatch>::Adopt(slots[i].direct);
+            if (slots[i].globalCookie && FAILED(sinkOnThisThread(i, slots[i], sink.Receive()))) continue;
+            if (!sink) continue;
+            live.push_back(CONNECTDATA{sink.Get(), static_cast<DWORD>(i + 1)});
+            held.push_back(std::move(sink));
+        }
         // The enumerator keeps this point, and so its owner, alive.
         return CreateConnectionsEnumerator(this, live.data(), live.size(), connections);
     } catch (...) {
@@ -152,33 +246,35 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** connections) {
 size_t ConnectionPoint::ConnectionCount() const {
     ScopedLock lock(m_lock);
     size_t n = 0;
-    for (IDispatch* sink : m_sinks)
+    for (const Sink& sink : m_sinks)
         if (sink) ++n;
     return n;
 }
 
 void ConnectionPoint::ReleaseAll() {
-    std::vector<IDispatch*> sinks;
+    std::vector<Sink> sinks;
     {
         ScopedLock lock(m_lock);
         sinks.swap(m_sinks);
     }
-    for (IDispatch* sink : sinks)
-        if (sink) sink->Release();
+    for (const Sink& sink : sinks) releaseSink(sink);
 }
 
-HRESULT ConnectionPoint::Fire(DISPID id, std::initializer_list<EventArg> args) {
-    return Fire(id, args.begin(), args.size());
+HRESULT ConnectionPoint::Fire(DISPID id, std::initializer_list<EventArg> args, SinkFailureHandler onFailure) {
+    return Fire(id, args.begin(), args.size(), onFailure);
 }
 
-HRESULT ConnectionPoint::Fire(DISPID id, const EventArg* args, size_t count) {
+HRESULT ConnectionPoint::Fire(DISPID id, const EventArg* args, size_t count, SinkFailureHandler onFailure) {
     if (count && !args) return E_INVALIDARG;
     size_t slots = 0;
-    bool connected = false;
+    bool connected = false, anyProxy = false;
     {
         ScopedLock lock(m_lock);
         slots = m_sinks.size();
-        for (IDispatch* sink : m_sinks) connected = connected || sink;
+        for (const Sink& sink : m_sinks) {
+            connected = connected || sink;
+            anyProxy = anyProxy || sink.globalCookie;
+        }
     }
     if (!connected) return S_OK;
 
@@ -186,24 +282,38 @@ HRESULT ConnectionPoint::Fire(DISPID id, const EventArg* args, size_t count) {
     if (!params) return E_OUTOFMEMORY;
     for (size_t i = 0; i < count; ++i) VariantInit(&params[i]);
 
+    std::unique_ptr<ApartmentScope> apartment;
+    if (anyProxy) apartment.reset(new (std::nothrow) ApartmentScope());
+
     HRESULT result = S_OK;
     for (size_t i = 0; i < slots; ++i) {
-        ComPtr<IDispatch> sink;
+        Sink entry;
         {
             ScopedLock lock(m_lock);
-            if (i < m_sinks.size()) sink = ComPtr<IDispatch>(m_sinks[i]);
+            if (i < m_sinks.size()) entry = m_sinks[i];
+            if (entry.direct) entry.direct->AddRef();
         }
-        if (!sink) continue;
+        if (!entry) continue;
+        ComPtr<IDispatch> sink = ComPtr<IDispatch>::Adopt(entry.direct);
+        HRESULT hr = S_OK;
+        if (entry.globalCookie) {
+            hr = sinkOnThisThread(i, entry, sink.Receive());
+            if (FAILED(hr)) {
+                // Unadvised since the slot was read: it is gone, not failing.
+                ScopedLock lock(m_lock);
+                if (i >= m_sinks.size() || m_sinks[i].globalCookie != entry.globalCookie) continue;
+            }
+        }
 
         // Invoke wants the last argument first.
-        HRESULT hr = S_OK;
         for (size_t a = 0; a < count && SUCCEEDED(hr); ++a) hr = args[a].Build(&params[count - 1 - a]);
-        if (SUCCEEDED(hr)) {
+        if (SUCCEEDED(hr) && sink) {
             DISPPARAMS dp = {count ? params.get() : nullptr, nullptr, static_cast<UINT>(count), 0};
             UniqueVariant invokeResult;
             hr = sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp, invokeResult.Get(),
                               nullptr, nullptr);
         }
+        if (FAILED(hr) && onFailure) onFailure(id, static_cast<DWORD>(i + 1), hr);
         result = hr;
         for (size_t a = 0; a < count; ++a) VariantClear(&params[a]);
     }

@@ -62,10 +62,24 @@ private:
     UINT m_length = 0;
 };
 
+// Told about each sink whose call failed while firing; the other sinks are
+// still called.
+using SinkFailureHandler = void (*)(DISPID id, DWORD cookie, HRESULT hr);
+
 // IConnectionPoint for one dispinterface. It lives inside its owner: AddRef and
 // Release go to the container's IUnknown, which is the owner's controlling
 // unknown (the outer one when the owner is aggregated). Sinks sit in slots whose
 // cookie is the slot index + 1; an unadvised slot stays empty until reused.
+//
+// Events may be fired from any thread. A sink that is a proxy (the client
+// advised from another apartment) is only valid in the apartment that advised
+// it, so it is kept in the Global Interface Table and taken out on the firing
+// thread, which joins the multithreaded apartment for the call when it has no
+// apartment of its own: the call then reaches the sink's apartment. What is
+// taken out in the multithreaded apartment is valid on all its threads and is
+// kept for later events (taking it out once also spares a runtime that
+// unmarshals such an entry only once). A sink that is a plain in-process
+// object is called directly on the firing thread.
 class ConnectionPoint final : public IConnectionPoint {
 public:
     // lock is the owner's object lock; it guards the sink list but is not used by
@@ -88,9 +102,9 @@ public:
     // Calls IDispatch::Invoke(id, DISPATCH_METHOD) on every sink connected when
     // firing starts and still connected when its turn comes; the sinks are called
     // outside the lock. Returns the last Invoke's HRESULT (or the failure to build
-    // that sink's arguments), S_OK when none was made.
-    HRESULT Fire(DISPID id, std::initializer_list<EventArg> args);
-    HRESULT Fire(DISPID id, const EventArg* args, size_t count);
+    // that sink's arguments or to reach it), S_OK when none was made.
+    HRESULT Fire(DISPID id, std::initializer_list<EventArg> args, SinkFailureHandler onFailure = nullptr);
+    HRESULT Fire(DISPID id, const EventArg* args, size_t count, SinkFailureHandler onFailure = nullptr);
 
     // Drops every sink (each held by one reference).
     void ReleaseAll();
@@ -98,10 +112,22 @@ public:
     const IID& EventIid() const { return m_eventIid; }
 
 private:
+    // direct or globalCookie is set; neither marks an empty slot.
+    struct Sink {
+        IDispatch* direct = nullptr;     // one reference
+        DWORD globalCookie = 0;          // Global Interface Table entry of a proxy
+        IDispatch* multithread = nullptr;  // the entry taken out in the MTA; one reference
+        explicit operator bool() const { return direct || globalCookie; }
+    };
+    // The sink of slot as an interface valid on the calling thread (which is in
+    // an apartment); fails when the slot was emptied meanwhile.
+    HRESULT sinkOnThisThread(size_t slot, const Sink& seen, IDispatch** out);
+    static void releaseSink(const Sink& sink);
+
     IConnectionPointContainer* m_container;
     IID m_eventIid;
     CriticalSection& m_lock;
-    std::vector<IDispatch*> m_sinks;  // null marks an empty slot
+    std::vector<Sink> m_sinks;
 };
 
 // IConnectionPointContainer for a class with one outgoing interface. Derive from

@@ -68,6 +68,7 @@ public:
         LONG transactionId = 0;
         ComPtr<IDispatch> object;
         LONG count = -1;  // of the collection handed over
+        DWORD threadId = GetCurrentThreadId();  // where the call arrived
     };
 
     static ComPtr<Sink> Create() { return ComPtr<Sink>::Adopt(new Sink()); }
@@ -84,6 +85,10 @@ public:
     size_t CallCount() {
         com::ScopedLock lock(m_lock);
         return m_calls.size();
+    }
+    std::vector<Call> Calls() {
+        com::ScopedLock lock(m_lock);
+        return m_calls;
     }
     // Pumps messages while waiting; the cap only turns a hang into a failure.
     bool WaitFor(LONG transactionId) {

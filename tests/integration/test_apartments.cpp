@@ -1,0 +1,310 @@
+// Clients in more than one apartment and thread: a folder handed to other
+// apartments through the Global Interface Table gets its events there, and
+// the worker's renames and the phone's unbinding race with client threads
+// without harm.
+#include "test_object_model_fixture.h"
+
+#include <functional>
+
+#include "operations/AsynchOperation.h"
+
+namespace {
+
+using namespace omtest;
+
+const wchar_t kPictures[] = L"\\Phone\\Pictures\\";
+
+// Waits for handle while serving calls into this thread's apartment.
+DWORD PumpUntil(HANDLE handle) {
+    const ULONGLONG deadline = GetTickCount64() + kHangMs;
+    DWORD wait;
+    while ((wait = MsgWaitForMultipleObjects(1, &handle, FALSE, kHangMs, QS_ALLINPUT)) == WAIT_OBJECT_0 + 1 &&
+           GetTickCount64() < deadline) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return wait;
+}
+
+// Runs body on a new thread in the given apartment while this thread pumps
+// its messages, so calls from the body into this thread's objects are served.
+void RunOnThread(DWORD apartment, const std::function<void()>& body) {
+    struct Work {
+        DWORD apartment;
+        const std::function<void()>* body;
+    } work{apartment, &body};
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            auto* w = static_cast<Work*>(p);
+            CoInitializeEx(nullptr, w->apartment);
+            (*w->body)();
+            CoUninitialize();
+            return 0;
+        },
+        &work, 0, nullptr);
+    ASSERT_TRUE(thread);
+    const DWORD wait = PumpUntil(thread);
+    EXPECT_EQ(WAIT_OBJECT_0, wait) << "the thread did not end";
+    if (wait == WAIT_OBJECT_0) CloseHandle(thread);  // else left running: its frame is still in use
+}
+
+ComPtr<IGlobalInterfaceTable> GlobalTable() {
+    ComPtr<IGlobalInterfaceTable> table;
+    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IGlobalInterfaceTable, table.ReceiveVoid()));
+    return table;
+}
+
+class Apartments : public ObjectModelTest {
+protected:
+    void SetUp() override {
+        PhoneTest::SetUp();
+        DeviceSpec phone;
+        phone.imei = kImei;
+        m_image.AddDevice(phone);
+        m_image.Fill(L'C', {File(L"Images\\a.jpg", "jpeg!"), Dir(L"Images\\Empty\\"),
+                            File(L"Data\\Documents\\report.txt", "report")});
+        m_probePath = L"\\Phone\\Pictures\\Empty\\";
+        BindAs(SamplePath(L"browser.xml"), L"phone-browser");
+    }
+};
+
+// What one client thread saw of its three operations on the shared folder:
+// a file copy, a tree copy and a listing.
+struct ClientRun {
+    static constexpr DISPID kCompletions[3] = {kDispidCopyFileFromPCCompleted, kDispidCopyFolderFromPCCompleted,
+                                               kDispidGetObjectsCompleted};
+    LONG ids[3] = {};
+    bool answered[3] = {};
+    size_t completions[3] = {};
+    size_t completedWithObject[3] = {};
+    size_t progress = 0;
+    size_t elsewhere = 0;  // events that arrived on another thread than this one
+
+    // Reads the calls on the client's own thread: the objects they hold are
+    // proxies of this apartment.
+    void Take(const std::vector<Sink::Call>& calls) {
+        for (const Sink::Call& c : calls) {
+            progress += c.id == kDispidProgress;
+            elsewhere += c.threadId != GetCurrentThreadId();
+            for (int op = 0; op < 3; ++op) {
+                if (c.id != kCompletions[op] || c.transactionId != ids[op]) continue;
+                ++completions[op];
+                if (c.result == static_cast<ULONG>(KVFM_OK) && c.object) ++completedWithObject[op];
+            }
+        }
+    }
+};
+constexpr DISPID ClientRun::kCompletions[3];
+
+TEST_F(Apartments, EventsReachSinksAdvisedFromOtherApartments) {
+    auto pictures = Folder(kPictures);
+    ASSERT_TRUE(pictures);
+    const std::wstring tree = m_image.PcFolder() + L"\\Tree";
+    ASSERT_TRUE(CreateDirectoryW(tree.c_str(), nullptr));
+    WriteFileBytes(tree + L"\\one.txt", "one");
+    WriteFileBytes(tree + L"\\two.txt", "two");
+    auto table = GlobalTable();
+    ASSERT_TRUE(table);
+    DWORD entry = 0;
+    ASSERT_EQ(S_OK, table->RegisterInterfaceInGlobal(pictures.Get(), IID_IKVFMFolder, &entry));
+
+    // This thread, the folder's own, pumps while each client works on it
+    // through a proxy; each client's sink reaches the folder as a proxy too.
+    auto client = [&](ClientRun& run, const wchar_t* copyName) {
+        ComPtr<IKVFMFolder> folder;
+        if (FAILED(table->GetInterfaceFromGlobal(entry, IID_IKVFMFolder, folder.ReceiveVoid()))) return;
+        auto sink = Sink::Create();
+        Advise(folder.Get(), sink.Get());
+        const std::wstring file = m_image.WritePcFile(std::wstring(copyName) + L".bin", 300000);
+        com::UniqueBstr source(file.c_str()), name(copyName), folderSource(tree.c_str());
+        if (folder->CopyFileFromPC(source.Get(), nullptr, &run.ids[0]) == S_OK)
+            run.answered[0] = sink->WaitFor(run.ids[0]);
+        if (folder->CopyFolderFromPC(folderSource.Get(), name.Get(), &run.ids[1]) == S_OK)
+            run.answered[1] = sink->WaitFor(run.ids[1]);
+        if (folder->GetObjectsAsynch(&run.ids[2]) == S_OK) run.answered[2] = sink->WaitFor(run.ids[2]);
+        run.Take(sink->Calls());
+    };
+    ClientRun mta, sta;
+    RunOnThread(COINIT_MULTITHREADED, [&] { client(mta, L"mta"); });
+    RunOnThread(COINIT_APARTMENTTHREADED, [&] { client(sta, L"sta"); });
+    table->RevokeInterfaceFromGlobal(entry);
+
+    for (ClientRun* run : {&mta, &sta}) {
+        SCOPED_TRACE(run == &mta ? "multithreaded client" : "single-threaded client");
+        for (int op = 0; op < 3; ++op) {
+            EXPECT_TRUE(run->answered[op]) << "operation " << op;
+            EXPECT_EQ(1u, run->completions[op]) << "operation " << op;
+            EXPECT_EQ(1u, run->completedWithObject[op]) << "operation " << op;
+        }
+        EXPECT_GE(run->progress, 3u);  // the file, then each file of the tree
+    }
+    // A single-threaded apartment gets its events on its own thread.
+    EXPECT_EQ(0u, sta.elsewhere);
+    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(m_image.PcPath(L"C:\\Images\\sta.bin")));
+    EXPECT_EQ("two", ReadFileBytes(m_image.PcPath(L"C:\\Images\\mta\\two.txt")));
+}
+
+TEST_F(Apartments, SinkUnadvisedFromAnotherApartmentGetsNothingMore) {
+    auto pictures = Folder(kPictures);
+    ASSERT_TRUE(pictures);
+    auto table = GlobalTable();
+    ASSERT_TRUE(table);
+    DWORD entry = 0;
+    ASSERT_EQ(S_OK, table->RegisterInterfaceInGlobal(pictures.Get(), IID_IKVFMFolder, &entry));
+    auto own = Sink::Create();
+    Advise(pictures.Get(), own.Get());
+
+    HANDLE advised = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE checked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD cookie = 0;
+    size_t before = 0, after = 0;
+    LONG first = 0, second = 0;
+    bool heard = false;
+    // The other apartment advises and hears one listing; this apartment then
+    // unadvises its sink and runs another listing while it still pumps.
+    struct Shared {
+        ComPtr<IGlobalInterfaceTable> table;
+        DWORD entry;
+        HANDLE advised, checked;
+        DWORD* cookie;
+        LONG* first;
+        bool* heard;
+        size_t *before, *after;
+    } shared{table, entry, advised, checked, &cookie, &first, &heard, &before, &after};
+    HANDLE other = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            auto* s = static_cast<Shared*>(p);
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            {
+                ComPtr<IKVFMFolder> folder;
+                s->table->GetInterfaceFromGlobal(s->entry, IID_IKVFMFolder, folder.ReceiveVoid());
+                auto sink = Sink::Create();
+                if (folder) *s->cookie = Advise(folder.Get(), sink.Get());
+                if (folder && folder->GetObjectsAsynch(s->first) == S_OK) *s->heard = sink->WaitFor(*s->first);
+                *s->before = sink->CallCount();
+                SetEvent(s->advised);
+                PumpUntil(s->checked);
+                *s->after = sink->CallCount();
+            }
+            CoUninitialize();
+            return 0;
+        },
+        &shared, 0, nullptr);
+    ASSERT_TRUE(other);
+    // Serve the other apartment's calls into this one until it has advised.
+    EXPECT_EQ(WAIT_OBJECT_0, PumpUntil(advised));
+    EXPECT_TRUE(heard);
+    EXPECT_EQ(1u, before);
+    ComPtr<IConnectionPoint> point = EventPoint(pictures.Get());
+    ASSERT_TRUE(point);
+    EXPECT_EQ(S_OK, point->Unadvise(cookie));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(cookie));
+    EXPECT_EQ(S_OK, pictures->GetObjectsAsynch(&second));
+    EXPECT_TRUE(own->WaitFor(second));
+    SetEvent(checked);
+    EXPECT_EQ(WAIT_OBJECT_0, PumpUntil(other));
+    EXPECT_EQ(1u, after);
+    EXPECT_EQ(first + 1, second);
+    CloseHandle(other);
+    CloseHandle(advised);
+    CloseHandle(checked);
+    table->RevokeInterfaceFromGlobal(entry);
+}
+
+// The worker renames an object back and forth while this thread reads its
+// name, path and parent: every read gives one of the two names.
+TEST_F(Apartments, RenamesOnTheWorkerRaceWithReadsOfTheSameObject) {
+    auto file = FileAt(L"\\Phone\\Documents\\report.txt");
+    ASSERT_TRUE(file);
+    auto sink = Sink::Create();
+    Advise(file.Get(), sink.Get());
+    const std::wstring names[] = {L"report.txt", L"other.txt"};
+    size_t reads = 0;
+    for (int i = 1; i <= 300; ++i) {
+        com::UniqueBstr next(names[i % 2].c_str());
+        LONG id = 0;
+        ASSERT_EQ(S_OK, file->Rename(next.Get(), &id));
+        while (sink->CallsFor(id).empty()) {
+            com::UniqueBstr name, path;
+            ComPtr<IKVFMFolder> parent;
+            ASSERT_EQ(S_OK, file->get_Name(name.Receive()));
+            ASSERT_EQ(S_OK, file->get_Path(path.Receive()));
+            ASSERT_EQ(S_OK, file->get_Parent(parent.Receive()));
+            const std::wstring n = Text(name), p = Text(path);
+            ASSERT_TRUE(n == names[0] || n == names[1]) << com::ToAnsi(n.c_str());
+            ASSERT_TRUE(p == L"\\Phone\\Documents\\" + names[0] || p == L"\\Phone\\Documents\\" + names[1])
+                << com::ToAnsi(p.c_str());
+            ++reads;
+        }
+        ASSERT_EQ(static_cast<ULONG>(KVFM_OK), sink->CallsFor(id)[0].result);
+    }
+    EXPECT_EQ(names[0], NameOf(file.Get()));
+    EXPECT_GT(reads, 0u);
+}
+
+// The phone is unbound and bound again while another thread opens and lists
+// objects: each call either works or fails cleanly.
+TEST_F(Apartments, UnbindingRacesWithPathResolutionOnOtherThreads) {
+    auto documents = Folder(L"\\Phone\\Documents\\");
+    ASSERT_TRUE(documents);
+    std::atomic<bool> stop{false};
+    std::atomic<long> worked{0}, refused{0}, unexpected{0};
+    IKVFileMgmt* fm = m_fm.Get();  // registered for any apartment: called directly
+    IKVFMFolder* folder = documents.Get();  // called directly from another thread on purpose
+    struct Shared {
+        std::atomic<bool>* stop;
+        std::atomic<long>*worked, *refused, *unexpected;
+        IKVFileMgmt* fm;
+        IKVFMFolder* folder;
+    } shared{&stop, &worked, &refused, &unexpected, fm, folder};
+    HANDLE resolver = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            auto* s = static_cast<Shared*>(p);
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            auto count = [s](HRESULT hr) {
+                if (hr == S_OK) ++*s->worked;
+                else if (FAILED(hr)) ++*s->refused;
+                else ++*s->unexpected;
+            };
+            while (!s->stop->load()) {
+                com::UniqueBstr folderPath(L"\\Phone\\Documents\\"), filePath(L"\\Phone\\Documents\\report.txt");
+                ComPtr<IKVFMFolder> f;
+                ComPtr<IKVFMFile> file;
+                ComPtr<IKVFMObjects> objects;
+                ComPtr<IKVFMFolder> parent;
+                count(s->fm->CreateFMFolder(folderPath.Get(), f.Receive()));
+                count(s->fm->CreateFMFile(filePath.Get(), file.Receive()));
+                count(s->folder->get_Objects(objects.Receive()));
+                if (file) count(file->get_Parent(parent.Receive()));
+            }
+            CoUninitialize();
+            return 0;
+        },
+        &shared, 0, nullptr);
+    ASSERT_TRUE(resolver);
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_EQ(S_OK, Unbind());
+        Sleep(1);
+        ASSERT_EQ(S_OK, BindService(m_service.Get(), m_device.Get(), L"phone-browser"));
+        Sleep(1);
+    }
+    stop.store(true);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(resolver, kHangMs));
+    CloseHandle(resolver);
+    EXPECT_EQ(0, unexpected.load());
+    EXPECT_GT(worked.load(), 0);
+    EXPECT_GT(refused.load(), 0);
+    // The binding is whole afterwards.
+    ComPtr<IKVFMFile> report;
+    com::UniqueBstr path(L"\\Phone\\Documents\\report.txt");
+    EXPECT_EQ(S_OK, m_fm->CreateFMFile(path.Get(), report.Receive()));
+}
+
+}  // namespace
