@@ -1,0 +1,137 @@
+// The client's guide cannot drift from the type libraries: every interface,
+// member and dispatch id registered for clients is in docs/api.md, and every
+// one the guide names exists.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <ole2.h>
+
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "KVDeviceInformation.h"
+#include "KVFileMgmt.h"
+#include "com_test_util.h"
+
+namespace {
+
+using com::ComPtr;
+// Interface name -> member name -> dispatch id.
+using Members = std::map<std::string, std::map<std::string, long>>;
+
+// Type library names are ASCII.
+std::string Narrow(const wchar_t* s) {
+    std::string out;
+    for (; s && *s; ++s) out += static_cast<char>(*s);
+    return out;
+}
+
+// The guide's interface sections ("### IName") and their member rows
+// ("| `Member` | id | ...").
+Members FromGuide() {
+    Members members;
+    std::ifstream in(MORVANE_API_GUIDE);
+    EXPECT_TRUE(in) << "cannot read " << MORVANE_API_GUIDE;
+    const std::regex heading(R"(^### (_?I\w+)(, (_?I\w+))*\s*$)");
+    const std::regex row(R"(^\| `(\w+)` \| (-?\d+) \|)");
+    std::vector<std::string> current;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::smatch m;
+        if (line.rfind("## ", 0) == 0 || line.rfind("### ", 0) == 0) current.clear();
+        if (std::regex_match(line, m, heading)) {
+            // A section may cover several interfaces of one shape: "### IA, IB".
+            std::string names = line.substr(4);
+            std::regex name(R"(_?I\w+)");
+            for (auto it = std::sregex_iterator(names.begin(), names.end(), name); it != std::sregex_iterator(); ++it)
+                current.push_back(it->str());
+            for (const std::string& n : current) members[n];
+        } else if (!current.empty() && std::regex_search(line, m, row)) {
+            for (const std::string& n : current) members[n][m[1].str()] = std::stol(m[2].str());
+        }
+    }
+    return members;
+}
+
+// The members a type describes itself (not those it inherits).
+void AddOwnMembers(ITypeInfo* info, std::map<std::string, long>& out) {
+    TYPEATTR* attr = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(info->GetTypeAttr(&attr));
+    const WORD functions = attr->cFuncs;
+    info->ReleaseTypeAttr(attr);
+    for (UINT i = 0; i < functions; ++i) {
+        FUNCDESC* desc = nullptr;
+        ASSERT_HRESULT_SUCCEEDED(info->GetFuncDesc(i, &desc));
+        com::UniqueBstr name;
+        info->GetDocumentation(desc->memid, name.Receive(), nullptr, nullptr, nullptr);
+        out[Narrow(name.c_str())] = desc->memid;
+        info->ReleaseFuncDesc(desc);
+    }
+}
+
+void AddLibrary(REFGUID libid, Members& members) {
+    ComPtr<ITypeLib> lib;
+    ASSERT_HRESULT_SUCCEEDED(LoadRegTypeLib(libid, 1, 0, LOCALE_NEUTRAL, lib.Receive()));
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+        TYPEKIND kind;
+        ASSERT_HRESULT_SUCCEEDED(lib->GetTypeInfoType(i, &kind));
+        if (kind != TKIND_INTERFACE && kind != TKIND_DISPATCH) continue;
+        ComPtr<ITypeInfo> info;
+        ASSERT_HRESULT_SUCCEEDED(lib->GetTypeInfo(i, info.Receive()));
+        com::UniqueBstr name;
+        info->GetDocumentation(MEMBERID_NIL, name.Receive(), nullptr, nullptr, nullptr);
+        TYPEATTR* attr = nullptr;
+        ASSERT_HRESULT_SUCCEEDED(info->GetTypeAttr(&attr));
+        const bool dual = kind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL);
+        info->ReleaseTypeAttr(attr);
+        // A dual interface's own members are those of its vtable half.
+        if (dual) {
+            HREFTYPE ref = 0;
+            ComPtr<ITypeInfo> vtable;
+            ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeOfImplType(-1, &ref));
+            ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeInfo(ref, vtable.Receive()));
+            info = vtable;
+        }
+        AddOwnMembers(info.Get(), members[Narrow(name.c_str())]);
+    }
+}
+
+class ApiGuide : public comtest::ComTest {};
+
+TEST_F(ApiGuide, NamesEveryInterfaceMemberAndDispatchIdOfTheTypeLibraries) {
+    Members registered;
+    AddLibrary(LIBID_KVFileMgmtLib, registered);
+    AddLibrary(LIBID_KVDeviceInformationLib, registered);
+    ASSERT_GE(registered.size(), 10u);
+    const Members guide = FromGuide();
+
+    for (const auto& [iface, members] : registered) {
+        auto section = guide.find(iface);
+        if (section == guide.end()) {
+            ADD_FAILURE() << "docs/api.md has no section for " << iface;
+            continue;
+        }
+        for (const auto& [member, id] : members) {
+            auto documented = section->second.find(member);
+            if (documented == section->second.end())
+                ADD_FAILURE() << "docs/api.md does not list " << iface << "." << member;
+            else
+                EXPECT_EQ(id, documented->second) << "dispatch id of " << iface << "." << member;
+        }
+    }
+    for (const auto& [iface, members] : guide) {
+        auto known = registered.find(iface);
+        if (known == registered.end()) {
+            ADD_FAILURE() << "docs/api.md describes " << iface << ", which no type library has";
+            continue;
+        }
+        for (const auto& entry : members)
+            EXPECT_TRUE(known->second.count(entry.first)) << "docs/api.md lists " << iface << "." << entry.first
+                                                          << ", which the type library does not have";
+    }
+}
+
+}  // namespace
