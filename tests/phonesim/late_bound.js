@@ -21,7 +21,10 @@ try {
     var names = [];
     for (var f = new Enumerator(data.Files); !f.atEnd(); f.moveNext()) names.push(f.item().Name + "=" + f.item().MIMEType);
     check(names.join("|") == "contact.vcf=text/x-vcard|notes.txt=text/plain", "files: " + names.join("|"));
-    check(data.Subdirectories.Item(1).Path == "C:\\Data\\Images\\", "subdirectory");
+    var folders = [];
+    for (var s = new Enumerator(data.Subdirectories); !s.atEnd(); s.moveNext()) folders.push(s.item().Path);
+    folders.sort();
+    check(folders.join("|") == "C:\\Data\\Documents\\|C:\\Data\\Images\\", "subdirectories: " + folders.join("|"));
     check(control.CallCount(7) == 1, "one storage item call counted");
     WScript.Echo("ok");
 } catch (err) {
