@@ -391,8 +391,9 @@ STDMETHODIMP CKVIStream::Read(void* buffer, ULONG count, ULONG* read) {
         advance(position, got);
         LOG_DEBUG << "Read " << got << " bytes from file. Current file position is " << position + got;
         if (read) *read = got;
-        // Fewer bytes than asked: the end of the file.
-        return got < count ? S_FALSE : S_OK;
+        // A short count at the end of the file is still S_OK: callers loop on
+        // S_OK and stop on a zero count.
+        return S_OK;
     } catch (...) {
         LOG_ERROR << "Unhandled exception caught";
         return E_FAIL;
