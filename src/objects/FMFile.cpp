@@ -37,6 +37,10 @@ HRESULT PcTargetName(FMObjectImpl* object, BSTR pcFolder, BSTR pcName, com::Uniq
         HRESULT hr = object->get_Name(name.Receive());
         if (FAILED(hr)) return hr;
     }
+    // A raw drive's root is named "C:"; on the PC its folder is "C".
+    if (!name.IsNull() && name.Length() == 2 && name.c_str()[1] == L':' && iswalpha(name.c_str()[0])) {
+        name = com::UniqueBstr(name.c_str(), 1);
+    }
     if (name.IsNull() || !IsValidName(name.c_str())) {
         LOG_ERROR << "Invalid argument. The name on the PC must be one valid name.";
         return E_INVALIDARG;

@@ -75,7 +75,8 @@ protected:
     // Steps shared by every operation-starting method once its own argument
     // checks are done: transaction-id argument, forbidden flag (0: none),
     // transaction id, creation and posting. create gets the id; beforeId (may
-    // be empty) runs once the checks have passed, before the id is drawn.
+    // be empty) runs once the checks have passed, before the id is drawn; when
+    // it returns an HRESULT, a failure ends the call without spending an id.
     template <class Create, class BeforeId = std::nullptr_t>
     HRESULT BeginOperation(const LogSite& site, LONG* transactionId, DWORD forbiddenFlag, Create create,
                            BeforeId beforeId = nullptr) noexcept {
@@ -95,8 +96,15 @@ protected:
         if (!m_pImpl->BindingUsable()) return E_FAIL;
         HRESULT hr;
         try {
-            if constexpr (!std::is_same<BeforeId, std::nullptr_t>::value) beforeId();
-            hr = StartAsynchOperation(site, m_pImpl->GetExecutor(), transactionId, create);
+            if constexpr (std::is_same<BeforeId, std::nullptr_t>::value) {
+                hr = S_OK;
+            } else if constexpr (std::is_same<decltype(beforeId()), HRESULT>::value) {
+                hr = beforeId();
+            } else {
+                beforeId();
+                hr = S_OK;
+            }
+            if (SUCCEEDED(hr)) hr = StartAsynchOperation(site, m_pImpl->GetExecutor(), transactionId, create);
         } catch (...) {
             KVLOG_AT(LOGLEVEL_ERROR, site) << "Unhandled exception caught";
             return E_FAIL;
@@ -106,24 +114,25 @@ protected:
         return S_OK;
     }
 
-    // CopyToPC/MoveToPC: the name on the PC checked, the PC target path formed
-    // once the id is drawn, and the operation made by create.
+    // CopyToPC/MoveToPC: the name on the PC is checked after the transaction-id
+    // argument and the forbidden flag, the PC target path formed once the id is
+    // drawn, and the operation made by create.
     using ToPcCreate = HRESULT (*)(LONG, CAsynchOperationExecutor*, FMObjectImpl*, BSTR*, IAsynchOperation**);
     HRESULT BeginToPcOperation(const LogSite& site, BSTR pcFolder, BSTR pcName, LONG* transactionId,
-                               DWORD forbiddenFlag, ToPcCreate create) {
+                               DWORD forbiddenFlag, ToPcCreate create) noexcept {
         com::UniqueBstr name;
-        HRESULT hr = PcTargetName(m_pImpl, pcFolder, pcName, name);
-        if (FAILED(hr)) return hr;
         FMObjectImpl* target = m_pImpl;
         CAsynchOperationExecutor* executor = m_pImpl->GetExecutor();
-        BSTR nameArg = name.Get();
-        return BeginOperation(site, transactionId, forbiddenFlag, [=](LONG id, IAsynchOperation** op) -> HRESULT {
-            com::UniqueBstr pcPath;
-            HRESULT made = MakePcTargetPath(pcFolder, nameArg, pcPath);
-            if (FAILED(made)) return made;
-            BSTR path = pcPath.Get();
-            return create(id, executor, target, &path, op);
-        });
+        return BeginOperation(
+            site, transactionId, forbiddenFlag,
+            [&](LONG id, IAsynchOperation** op) -> HRESULT {
+                com::UniqueBstr pcPath;
+                HRESULT made = MakePcTargetPath(pcFolder, name.Get(), pcPath);
+                if (FAILED(made)) return made;
+                BSTR path = pcPath.Get();
+                return create(id, executor, target, &path, op);
+            },
+            [&]() -> HRESULT { return PcTargetName(target, pcFolder, pcName, name); });
     }
 
     IUnknown* m_pInnerUnknown = nullptr;  // non-delegating unknown of the inner object

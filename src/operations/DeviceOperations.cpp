@@ -354,6 +354,9 @@ HRESULT CDeleteDeviceFolderAsynchOperation::run() {
     if (hr == S_FALSE) {
         if (m_bAborted) {
             complete(KVFM_ABORTED);
+        } else if (FAILED(m_hrFolderFailure)) {
+            complete(failureResult(m_hrFolderFailure));
+            return m_hrFolderFailure;
         } else {
             complete(KVFM_OK);
             LOG_TRACE << "Exit";
@@ -504,12 +507,15 @@ void CDeleteDeviceFolderAsynchOperation::deleteFolder(const std::wstring& path) 
         LOG_DEBUG << " Failed to get folder object.";
         LOG_DEBUG << "Failed to delete folder at device.";
         LOG_DEBUG << "device path = " << path;
+        if (SUCCEEDED(m_hrFolderFailure)) m_hrFolderFailure = FAILED(hr) ? hr : E_FAIL;
         return;
     }
-    // A folder that stays is no reason to stop.
-    if (FAILED(folder->Delete())) {
+    // A folder that stays is no reason to stop, but the delete did not succeed.
+    const HRESULT deleted = folder->Delete();
+    if (FAILED(deleted)) {
         LOG_DEBUG << "Failed to delete folder at device.";
         LOG_DEBUG << "device path = " << path;
+        if (SUCCEEDED(m_hrFolderFailure)) m_hrFolderFailure = deleted;
     }
 }
 

@@ -87,6 +87,8 @@ private:
     std::vector<std::unique_ptr<Level>> m_levels;  // back(): the current folder
     std::unique_ptr<CFile> m_pCurrentFile;
     bool m_bAborted = false;
+    // The first folder that stayed; the walk goes on, the completion reports it.
+    HRESULT m_hrFolderFailure = S_OK;
     LONG m_lTotalFiles = 0;
     LONG m_lDeletedFiles = 0;
 };
