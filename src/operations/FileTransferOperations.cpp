@@ -320,16 +320,15 @@ HRESULT CFileToPcAsynchOperationBase::copyFile(LONG* result, CFile** storageFile
     return S_OK;
 }
 
-void CFileToPcAsynchOperationBase::removePcCopy() {
-    const wchar_t* path = m_bstrPcPath.c_str();
-    if (DeleteFileW(path)) return;
-    // The copy keeps the source's read-only bit; it is ours to remove all the same.
+bool DeletePcCopy(const wchar_t* path) {
+    if (DeleteFileW(path)) return true;
     const DWORD attributes = GetFileAttributesW(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-        SetFileAttributesW(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) && DeleteFileW(path)) {
-        return;
-    }
-    LOG_DEBUG << "Failed to delete file from destination(PC)";
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+           SetFileAttributesW(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) && DeleteFileW(path);
+}
+
+void CFileToPcAsynchOperationBase::removePcCopy() {
+    if (!DeletePcCopy(m_bstrPcPath.c_str())) LOG_DEBUG << "Failed to delete file from destination(PC)";
 }
 
 HRESULT CCopyFileToPcAsynchOperation::CreateCCopyFileToPcAsynchOperation(LONG transactionId,

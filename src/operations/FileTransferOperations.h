@@ -12,6 +12,10 @@
 class CFile;
 class CFolder;
 
+// Removes the PC copy of a move whose device file could not be deleted, read-only
+// or not: the copy keeps the source's attributes, yet it is ours to remove.
+bool DeletePcCopy(const wchar_t* path);
+
 // ---- PC to device ----
 
 // What the copy and the move from the PC share: the fields, the device-side

@@ -10,6 +10,7 @@
 #include "objects/FMObjectImpl.h"
 #include "objects/PathFunctions.h"
 #include "operations/CallbackFunctions.h"
+#include "operations/FileTransferOperations.h"
 #include "operations/FolderListDevice.h"
 #include "operations/FolderListPC.h"
 
@@ -577,7 +578,7 @@ LONG CFolderToPcAsynchOperation::copyFile() {
         if (FAILED(hr)) {
             LOG_ERROR << "Failed to delete file from device";
             // The file stays where it was: no second copy is left behind.
-            if (!DeleteFileW(target.c_str())) {
+            if (!DeletePcCopy(target.c_str())) {
                 LOG_DEBUG << "Failed to delete file from destination(PC)";
             }
             return kvFmResultFromHresult(hr);
