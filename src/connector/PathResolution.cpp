@@ -44,6 +44,11 @@ bool PcEntryExists(const std::wstring& pattern) {
 
 bool SymbianConnector::findOnCard(BSTR& path, bool folder, std::wstring& pcPath) {
     if (!m_pMassStorageMapping) return false;
+    // The PC search would expand them: a pattern is not an item.
+    if (path && wcspbrk(path, L"*?")) {
+        LOG_DEBUG << "Wildcard in virtual path: " << path;
+        return false;
+    }
     com::UniqueBstr real;
     if (m_pMassStorageMapping->MapPath(&path, real.Receive()) != S_OK || real.IsNull()) {
         LOG_DEBUG << "Failed to map virtual path on mass storage";
@@ -63,7 +68,7 @@ bool SymbianConnector::mapOnPhone(BSTR& path, com::UniqueBstr& devicePath) {
     return SUCCEEDED(m_pMapping->MapPath(&path, devicePath.Receive())) && !devicePath.IsNull();
 }
 
-HRESULT SymbianConnector::getCFile(BSTR& path, CFile** file) {
+HRESULT SymbianConnector::getCFile(BSTR& path, CFile** file) try {
     LOG_TRACE << "Enter";
     BindingLease lease = leaseBinding();
     if (!lease) return E_FAIL;
@@ -101,9 +106,12 @@ HRESULT SymbianConnector::getCFile(BSTR& path, CFile** file) {
     }
     LOG_TRACE << "Exit";
     return *file ? S_OK : E_OUTOFMEMORY;
+} catch (...) {
+    LOG_ERROR << "Unhandled exception caught";
+    return E_FAIL;
 }
 
-HRESULT SymbianConnector::getCFolder(BSTR& path, CFolder** folder) {
+HRESULT SymbianConnector::getCFolder(BSTR& path, CFolder** folder) try {
     LOG_TRACE << "Enter";
     BindingLease lease = leaseBinding();
     if (!lease) return E_FAIL;
@@ -151,6 +159,9 @@ HRESULT SymbianConnector::getCFolder(BSTR& path, CFolder** folder) {
     }
     LOG_TRACE << "Exit";
     return *folder ? S_OK : E_OUTOFMEMORY;
+} catch (...) {
+    LOG_ERROR << "Unhandled exception caught";
+    return E_FAIL;
 }
 
 HRESULT SymbianConnector::getMountPoints(std::list<CMountPoint*>& mountPoints) {

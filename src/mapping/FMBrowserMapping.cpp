@@ -138,14 +138,14 @@ bool CFMBrowserMapping::getConfMappedFolders(ICapMgr* capMgr, const MappingEntry
     }
     for (const std::wstring& folder : mapped) {
         MappingEntry entry;
-        entry.realPath = folder;
+        entry.realPath = asFolderPath(folder);
         std::wstring name;
         if (!getConfMappedFolderVirtualName(capMgr, mount.realPath, folder, name) && !lastComponent(folder, name)) {
             LOG_ERROR << "Get real name of folder from real path.";
             return false;
         }
         entry.virtualPath = mount.virtualPath + name + L"\\";
-        m_mappedFolders.push_front(MappedFolderPair(folder, mount.virtualPath));
+        m_mappedFolders.push_front(MappedFolderPair(entry.realPath, mount.virtualPath));
         entry.restricted = getConfMappedFolderRestricted(capMgr, folder);
         entry.forbidFolderOps = getConfMappedFolderForbidFolderOps(capMgr, folder);
         entry.forbidFileOps = getConfMappedFolderForbidFileOps(capMgr, folder);

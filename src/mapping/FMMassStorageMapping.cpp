@@ -189,7 +189,7 @@ bool CFMMassStorageMapping::getConfMappedFolders(ICapMgr* capMgr, const MappingE
     }
     for (const std::wstring& folder : mapped) {
         MappingEntry entry;
-        entry.realPath = onPcDrive(folder);
+        entry.realPath = onPcDrive(asFolderPath(folder));
         std::wstring name;
         if (!getConfMappedFolderVirtualName(capMgr, m_strPhonePath, folder, name)) {
             LOG_ERROR << "Failed to get virtual name for mapped folder.";

@@ -149,6 +149,11 @@ protected:
     static bool hasUnsafeComponent(const std::wstring& path);
     // Whether base + rest stays inside the folder that base names.
     static bool staysInside(const std::wstring& base, const std::wstring& rest);
+    // A configured folder path as it is matched: ending with one backslash,
+    // whether or not the configuration wrote it.
+    static std::wstring asFolderPath(const std::wstring& path) {
+        return !path.empty() && path.back() == L'\\' ? path : path + L'\\';
+    }
     static std::wstring fromBstr(BSTR s) { return s ? std::wstring(s, SysStringLen(s)) : std::wstring(); }
     static HRESULT toBstr(const std::wstring& s, BSTR* out);
 

@@ -298,9 +298,12 @@ HRESULT CPcFolder::GetCFiles(std::list<CFile*>& files) {
         LOG_DEBUG << "No folder list created.";
         return S_OK;
     }
-    hr = PcListFiles(*m_pFolderList, m_strRealPath, m_pMapping, m_binding, files);
+    // A listing that fails part-way still hands over what it listed.
+    if (FAILED(PcListFiles(*m_pFolderList, m_strRealPath, m_pMapping, m_binding, files))) {
+        LOG_ERROR << "Files of " << m_strRealPath << " listed in part.";
+    }
     LOG_TRACE << "Exit";
-    return hr;
+    return S_OK;
 }
 
 HRESULT CPcFolder::GetCFolders(std::list<CFolder*>& folders) {
@@ -311,8 +314,11 @@ HRESULT CPcFolder::GetCFolders(std::list<CFolder*>& folders) {
         LOG_DEBUG << "No folder list created.";
         return S_OK;
     }
-    hr = PcListFolders(*m_pFolderList, m_strRealPath, m_pMapping, m_binding, folders);
-    if (FAILED(hr)) return hr;
+    // A listing that fails part-way still hands over what it listed, and the
+    // mapped folders.
+    if (FAILED(PcListFolders(*m_pFolderList, m_strRealPath, m_pMapping, m_binding, folders))) {
+        LOG_ERROR << "Folders of " << m_strRealPath << " listed in part.";
+    }
     hr = appendMappedFolders(folders);
     LOG_TRACE << "Exit";
     return hr;
@@ -344,7 +350,7 @@ HRESULT CPcFolder::appendMappedFolders(std::list<CFolder*>& folders) {
             }
             com::UniqueBstr mappedVirtual;
             if (FAILED(unmap(*m_pMapping, real, mappedVirtual))) {
-                LOG_DEBUG << "Failed to map device path = " << real;
+                LOG_ERROR << "Failed to map device path = " << real;
                 continue;
             }
             std::unique_ptr<CFolder> folder(new CPcFolder(mappedVirtual.c_str(), real.c_str(), m_pMapping, m_binding));
