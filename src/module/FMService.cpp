@@ -81,7 +81,7 @@ void CFMService::FinalRelease() {
     LOG_TRACE << "Exit";
 }
 
-STDMETHODIMP CFMService::SetDeviceInformation(IUnknown* unk, BSTR uid) {
+STDMETHODIMP CFMService::SetDeviceInformation(IUnknown* unk, BSTR uid) try {
     LOG_TRACE << "Enter";
     LOG_INFO << "unk=" << unk << ", uid=" << static_cast<const wchar_t*>(uid ? uid : L"");
     if (!unk) {
@@ -98,6 +98,10 @@ STDMETHODIMP CFMService::SetDeviceInformation(IUnknown* unk, BSTR uid) {
     }
     LOG_TRACE << "Exit";
     return SetDevice(device.Get(), uid);
+} catch (...) {
+    // Binding builds the mappings; running out of memory there fails the call.
+    LOG_ERROR << "Unhandled exception caught";
+    return E_FAIL;
 }
 
 HRESULT CFMService::SetDevice(ISCDevice* device, BSTR uid) {

@@ -158,7 +158,7 @@ STDMETHODIMP CFMFolder::MoveFileFromPC(BSTR pcSource, BSTR newName, LONG* transa
     return StartFileFromPc(true, pcSource, newName, transactionId);
 }
 
-HRESULT CFMFolder::StartFileFromPc(bool move, BSTR pcSource, BSTR newName, LONG* transactionId) {
+HRESULT CFMFolder::StartFileFromPc(bool move, BSTR pcSource, BSTR newName, LONG* transactionId) try {
     if (!pcSource) {
         LOG_ERROR << "Invalid argument. Received NULL pointer for sourcepath.";
         return E_INVALIDARG;
@@ -202,6 +202,9 @@ HRESULT CFMFolder::StartFileFromPc(bool move, BSTR pcSource, BSTR newName, LONG*
                           [this, move, newName]() {
                               if (!move) ClearReadOnlyOfTarget(newName);
                           });
+} catch (...) {
+    LOG_ERROR << "Unhandled exception caught";
+    return E_FAIL;
 }
 
 void CFMFolder::ClearReadOnlyOfTarget(BSTR newName) {

@@ -64,32 +64,45 @@ void CGetDeviceListAsynchOperation<Kind>::Init(LONG transactionId, FMObjectImpl*
 template <class Kind>
 STDMETHODIMP CGetDeviceListAsynchOperation<Kind>::Execute() {
     LOG_TRACE << "Enter";
-    if (TargetDisconnected()) {
-        Kind::Fire(m_pTarget, KVFM_E_DISCONNECTED, nullptr, m_lTransactionId);
+    bool fired = false;
+    auto fire = [&](KVFMOpResult result, IDispatch* collection) {
+        fired = true;
+        Kind::Fire(m_pTarget, result, collection, m_lTransactionId);
+    };
+    try {
+        if (TargetDisconnected()) {
+            fire(KVFM_E_DISCONNECTED, nullptr);
+            return E_FAIL;
+        }
+        com::ComPtr<IKVFMObject> object;
+        HRESULT hr = m_pTarget->ControllingUnknown()->QueryInterface(IID_IKVFMObject,
+                                                                     reinterpret_cast<void**>(object.Receive()));
+        if (FAILED(hr) || !object) {
+            LOG_ERROR << "Unable to get IKVFMObject from raw object";
+            fire(KVFM_E_FAILED, nullptr);
+            return FAILED(hr) ? hr : E_FAIL;
+        }
+        com::UniqueBstr path;
+        hr = object->get_Path(path.Receive());
+        com::ComPtr<typename Kind::Collection> collection;
+        if (SUCCEEDED(hr)) {
+            hr = Kind::Build(m_pTarget->GetConnector(), path.Get(), collection.Receive());
+        }
+        if (FAILED(hr)) {
+            LOG_ERROR << Kind::kFailure;
+            fire(kvFmResultFromHresult(hr), nullptr);
+            return hr;
+        }
+        if (std::is_same<Kind, DeviceObjectsListing>::value) {
+            LOG_DEBUG << "Firing GetObjectsCompleted for transactionId " << m_lTransactionId;
+        }
+        fire(KVFM_OK, collection.Get());
+    } catch (...) {
+        LOG_ERROR << "Unhandled exception caught";
+        // Every operation ends in exactly one completion event.
+        if (!fired) Kind::Fire(m_pTarget, KVFM_E_FAILED, nullptr, m_lTransactionId);
         return E_FAIL;
     }
-    com::ComPtr<IKVFMObject> object;
-    HRESULT hr = m_pTarget->ControllingUnknown()->QueryInterface(IID_IKVFMObject, reinterpret_cast<void**>(object.Receive()));
-    if (FAILED(hr) || !object) {
-        LOG_ERROR << "Unable to get IKVFMObject from raw object";
-        Kind::Fire(m_pTarget, KVFM_E_FAILED, nullptr, m_lTransactionId);
-        return FAILED(hr) ? hr : E_FAIL;
-    }
-    com::UniqueBstr path;
-    hr = object->get_Path(path.Receive());
-    com::ComPtr<typename Kind::Collection> collection;
-    if (SUCCEEDED(hr)) {
-        hr = Kind::Build(m_pTarget->GetConnector(), path.Get(), collection.Receive());
-    }
-    if (FAILED(hr)) {
-        LOG_ERROR << Kind::kFailure;
-        Kind::Fire(m_pTarget, kvFmResultFromHresult(hr), nullptr, m_lTransactionId);
-        return hr;
-    }
-    if (std::is_same<Kind, DeviceObjectsListing>::value) {
-        LOG_DEBUG << "Firing GetObjectsCompleted for transactionId " << m_lTransactionId;
-    }
-    Kind::Fire(m_pTarget, KVFM_OK, collection.Get(), m_lTransactionId);
     LOG_TRACE << "Exit";
     return S_OK;
 }
