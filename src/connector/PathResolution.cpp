@@ -408,7 +408,8 @@ HRESULT SymbianConnector::appendChildren(BSTR& path, bool folders, bool files, s
     for (CFolder*& child : childFolders) {
         com::UniqueBstr childPath;
         if (FAILED(child->GetPath(childPath.Receive())) || childPath.IsNull()) {
-            LOG_ERROR << "Failed to get virtual path for folder.";
+            // The objects listing writes its own text, with a comma.
+            LOG_ERROR << (files ? "Failed to get virtual path for folder," : "Failed to get virtual path for folder.");
             continue;
         }
         com::ComPtr<IKVFMFolder> object;
@@ -428,7 +429,11 @@ HRESULT SymbianConnector::appendChildren(BSTR& path, bool folders, bool files, s
     for (CFile*& child : childFiles) {
         com::UniqueBstr childPath;
         if (FAILED(child->GetPath(childPath.Receive())) || childPath.IsNull()) {
-            LOG_ERROR << "Failed to get virtual path for file.";
+            if (folders) {
+                LOG_ERROR << "Failed to get virtual path for file.";
+            } else {
+                LOG_ERROR << "Could not get fileVirtualPath=";
+            }
             continue;
         }
         com::ComPtr<IKVFMFile> object;
@@ -472,8 +477,11 @@ HRESULT SymbianConnector::rootChildrenRaw(std::list<I*>& out) {
         }
         I* item = nullptr;
         if (FAILED(QueryAs(mountPoint.Get(), __uuidof(I), &item))) {
-            LOG_ERROR << "Could not get " << (std::is_same<I, IKVFMFolder>::value ? "IKVFMFolder" : "IKVFMObject")
-                      << " interface on mount point";
+            if (std::is_same<I, IKVFMFolder>::value) {
+                LOG_ERROR << "Could not get IKVFMFolder interface on mountpoint";
+            } else {
+                LOG_ERROR << "Could not get IKVFMObject interface on mount point";
+            }
             continue;
         }
         out.push_back(item);
@@ -515,7 +523,8 @@ HRESULT SymbianConnector::rootChildrenBrowser(std::list<I*>& out, bool withCard)
         if (type == scItemDrive) {
             com::ComPtr<ISCDrive> drive;
             if (FAILED(item.As(drive, IID_ISCDrive))) {
-                LOG_ERROR << "Unable to find drive on device";
+                LOG_ERROR << (std::is_same<I, IKVFMFolder>::value ? "Unable to get interface for drive on device"
+                                                                   : "Unable to find drive on device");
                 continue;
             }
             auto* storage = new (std::nothrow) CSymbianMountPoint(this, virtualPath.Get(), drive.Get(), CurrentBinding());
@@ -533,7 +542,8 @@ HRESULT SymbianConnector::rootChildrenBrowser(std::list<I*>& out, bool withCard)
         } else if (type == scItemDirectory) {
             com::ComPtr<ISCDeviceStorageDirectory> directory;
             if (FAILED(item.As(directory, IID_ISCDeviceStorageDirectory))) {
-                LOG_ERROR << "Unable to find directory on device";
+                LOG_ERROR << (std::is_same<I, IKVFMFolder>::value ? "Unable to get interface for directory on device"
+                                                                   : "Unable to find directory on device");
                 continue;
             }
             auto* storage = new (std::nothrow) CSymbianFolder(this, virtualPath.Get(), directory.Get(), m_pMapping,
@@ -545,8 +555,8 @@ HRESULT SymbianConnector::rootChildrenBrowser(std::list<I*>& out, bool withCard)
                 continue;
             }
             if (FAILED(QueryAs(folder.Get(), __uuidof(I), &child))) {
-                LOG_ERROR << "Could not get " << (std::is_same<I, IKVFMFolder>::value ? "IKVFMFolder" : "IKVFMObject")
-                          << " interface on mount point";
+                LOG_ERROR << (std::is_same<I, IKVFMFolder>::value ? "Could not get IKVFMFolder interface on mountpoint"
+                                                                   : "Could not get IKVFMObject interface on mount point");
                 continue;
             }
         } else {

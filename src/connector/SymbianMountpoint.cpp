@@ -108,7 +108,7 @@ HRESULT CSymbianMountPoint::GetPath(BSTR* path) {
 HRESULT CSymbianMountPoint::GetForbiddenOps(DWORD* forbiddenOps) {
     LOG_TRACE << "GetForbiddenOps";
     if (!forbiddenOps) {
-        LOG_ERROR << "Invalid argument. NULL pointer received.";
+        LOG_ERROR << "Invalid argument received, NULL pointer.";
         return E_INVALIDARG;
     }
     if (bindingEnded()) return E_FAIL;

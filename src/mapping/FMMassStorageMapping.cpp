@@ -73,7 +73,7 @@ bool CFMMassStorageMapping::getConfMassStorage(ICapMgr* capMgr) {
     const std::wstring applicationSerial = L"/applications/application[@name=\"Ostrevin\"]/device[@uid=\"" +
                                            m_strDeviceUid + L"\"]/massstorage/@serialnumber";
     if (getCapabilities(capMgr, applicationSerial.c_str(), serials) != S_OK || serials.empty()) {
-        LOG_DEBUG << "The request for FAKE mass storage serial number failed.";
+        LOG_ERROR << "The request for FAKE mass storage serial number failed.";
         serials.clear();
         const std::wstring cardSerial = m_strConfPrefix + L"storage/media[@name=\"USBDevice\"][@present=\"true\"]/@id";
         if (getCapabilities(capMgr, cardSerial.c_str(), serials) != S_OK || serials.empty()) {
@@ -119,7 +119,7 @@ bool CFMMassStorageMapping::getDriveLetter(const std::wstring& serial, std::wstr
         DWORD serialNumber = 0, maxComponentLength = 0, fileSystemFlags = 0;
         if (!m_platform->VolumeInformation(drive, volumeName, MAX_PATH, &serialNumber, &maxComponentLength,
                                            &fileSystemFlags, fileSystemName, MAX_PATH)) {
-            LOG_WARNING << "Failed to GetVolumeInformation! error = " << GetLastError();
+            LOG_ERROR << "Failed to GetVolumeInformation! error = " << GetLastError();
             continue;
         }
         LOG_DEBUG << "Volumename=" << volumeName << ", serialnumber=" << serialNumber

@@ -71,7 +71,7 @@ HRESULT StartAsynchOperation(const LogSite& site, CAsynchOperationExecutor* exec
     return PostAsynchOperation(site, executor, operation);
 }
 
-LONG WaitForCopyResult(FMObjectImpl* target, CCopyFileWaitObject* waitObject) {
+LONG WaitForCopyResult(FMObjectImpl* target, CCopyFileWaitObject* waitObject, const char* signalledText) {
     if (!waitObject) return KVFM_E_FAILED;
     LOG_DEBUG << "Copy operation started and is in progress";
     // A signal posted from another thread is waited for even when the flag is
@@ -83,7 +83,7 @@ LONG WaitForCopyResult(FMObjectImpl* target, CCopyFileWaitObject* waitObject) {
             return KVFM_E_DISCONNECTED;
         // Otherwise a wake-up left over from an earlier binding: wait on.
     }
-    LOG_DEBUG << "pCCopyFileWaitObject signalled";
+    LOG_DEBUG << signalledText;
     return waitObject->GetResult();
 }
 

@@ -84,7 +84,9 @@ HRESULT StartAsynchOperation(const LogSite& site, CAsynchOperationExecutor* exec
 // returns its KVFMOpResult. When the executor stops or the binding of target
 // ends first, returns KVFM_E_DISCONNECTED at once (the wait object may then be
 // deleted: that ends its part in the copy).
-LONG WaitForCopyResult(FMObjectImpl* target, CCopyFileWaitObject* waitObject);
+// signalledText is the line logged once the copy has ended.
+LONG WaitForCopyResult(FMObjectImpl* target, CCopyFileWaitObject* waitObject,
+                       const char* signalledText = "pCCopyFileWaitObject signalled");
 
 // Dispatch ids of the object events.
 enum KVFMEventDispid : DISPID {

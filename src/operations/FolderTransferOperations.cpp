@@ -105,9 +105,6 @@ STDMETHODIMP CFolderFromPcAsynchOperation::Execute() {
     m_levels.clear();
     const KVFMOpResult outcome = static_cast<KVFMOpResult>(result);
     if (outcome != KVFM_OK) {
-        if (m_bMove) {
-            LOG_DEBUG << "Fire failed move folder.";
-        }
         complete(outcome, nullptr);
         return FAILED(hr) ? hr : E_FAIL;
     }
@@ -157,6 +154,7 @@ HRESULT CFolderFromPcAsynchOperation::run(LONG& result, com::ComPtr<IKVFMFolder>
             const DWORD error = GetLastError();
             LOG_DEBUG << "Failed to delete file, filepath" << " " << m_strCurrentFile;
             LOG_DEBUG << "GetLastError returned=" << error;
+            LOG_DEBUG << "Fire failed move folder.";
             hr = HresultFromError(error);
             result = kvFmResultFromHresult(hr);
             return hr;
@@ -306,7 +304,9 @@ LONG CFolderFromPcAsynchOperation::copyFile() {
         LOG_ERROR << "Unable to copy file from PC: no wait object";
         return KVFM_E_FAILED;
     }
-    const LONG result = WaitForCopyResult(m_pTarget, wait.get());
+    const LONG result = WaitForCopyResult(m_pTarget, wait.get(),
+                                          m_bMove ? "pCCopyFileFromPcCompleteWaitObject signalled"
+                                                  : "pCCopyFileWaitObject signalled");
     if (result != KVFM_OK) {
         LOG_ERROR << "Failed to copy file, kvfmResult = " << result;
     }

@@ -101,7 +101,7 @@ TEST_F(MappingMassStorage, FindsTheRemovableDriveBySerialAndMapsOntoIt) {
     // 1234 is 0x4D2; the fixed and network drives with that serial are never considered.
     EXPECT_EQ(L"G:\\", mapping.GetPcDrive());
     EXPECT_EQ(L"E:\\", mapping.GetPhonePath());
-    EXPECT_EQ(1, log.Count(qzlog::level_warning, "Failed to GetVolumeInformation! error = 21"));
+    EXPECT_EQ(1, log.Count(qzlog::level_error, "Failed to GetVolumeInformation! error = 21"));
     EXPECT_EQ(1, log.Count(qzlog::level_debug, "drive: Z:\\"));
     EXPECT_EQ(0, log.Count(qzlog::level_debug, "drive: H:\\"));  // the search stops at the match
 
