@@ -12,7 +12,7 @@ try {
     for (var e = new Enumerator(app.Devices); !e.atEnd(); e.moveNext()) imeis.push(e.item().IMEI);
     check(imeis.join() == "004400000000011", "device by enumeration: " + imeis.join());
     var device = app.Devices.Item(1);
-    check(device.Model == "N95", "model");
+    check(device.Model == "Orra 7", "model");
     var drives = [];
     for (var d = new Enumerator(device.Drives); !d.atEnd(); d.moveNext()) drives.push(d.item().Path + d.item().Label);
     check(drives.join("|") == "C:Phone memory|E:Memory card", "drives: " + drives.join("|"));

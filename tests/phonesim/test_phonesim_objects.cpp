@@ -213,9 +213,9 @@ TEST_F(PhoneSimObjects, DrivesReportTheirDescription) {
 TEST_F(PhoneSimObjects, DeviceReportsItsIdentity) {
     UniqueBstr text;
     ASSERT_HRESULT_SUCCEEDED(device_->get_Manufacturer(text.Receive()));
-    EXPECT_STREQ(L"Nokia", text.c_str());
+    EXPECT_STREQ(L"Veltrune", text.c_str());
     ASSERT_HRESULT_SUCCEEDED(device_->get_Model(text.Receive()));
-    EXPECT_STREQ(L"N95", text.c_str());
+    EXPECT_STREQ(L"Orra 7", text.c_str());
     ASSERT_HRESULT_SUCCEEDED(device_->get_Name(text.Receive()));
     EXPECT_STREQ(L"Test phone", text.c_str());
     // Navigation ends at the drive's root, which has no parent.

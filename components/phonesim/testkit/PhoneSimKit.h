@@ -51,8 +51,8 @@ struct DriveSpec {
 
 struct DeviceSpec {
     std::wstring imei;
-    std::wstring manufacturer = L"Nokia";
-    std::wstring model = L"N95";
+    std::wstring manufacturer = L"Veltrune";
+    std::wstring model = L"Orra 7";
     std::wstring name = L"Test phone";
     bool connected = true;
     std::vector<DriveSpec> drives = {DriveSpec()};
