@@ -45,6 +45,10 @@ public:
     }
     STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+        // The type information would read and write through them unchecked.
+        if (count && (!names || !ids)) return E_INVALIDARG;
+        for (UINT i = 0; i < count; ++i)
+            if (!names[i]) return E_INVALIDARG;
         return Holder().GetIDsOfNames(names, count, ids);
     }
     STDMETHOD(Invoke)(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,

@@ -44,6 +44,10 @@ void CFMFolder::Init(CAsynchOperationExecutor* executor, DeviceConnector* connec
 }
 
 STDMETHODIMP CFMFolder::get_Path(BSTR* path) {
+    if (!path) {
+        LOG_ERROR << "Invalid argument. NULL pointer received.";
+        return E_INVALIDARG;
+    }
     com::UniqueBstr inner;
     HRESULT hr = m_pImpl->get_Path(inner.Receive());
     if (FAILED(hr)) return hr;

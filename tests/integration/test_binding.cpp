@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "PhoneSimKit.h"
+#include "test_symbian_fixture.h"
 #include "com/ComObject.h"
 #include "connector/SymbianConnectorImpl.h"
 #include "mapping/FolderMapping.h"
@@ -23,37 +24,7 @@ const wchar_t kImei[] = L"490154203237518";
 
 std::wstring SamplePath(const wchar_t* name) { return WindowsPath(MORVANE_SAMPLES_DIR) + L"\\" + name; }
 
-class LogLines {
-public:
-    LogLines() {
-        qzlog::set_max_level(qzlog::level_trace);
-        qzlog::set_capture([this](const qzlog::captured_line& l) {
-            com::ScopedLock lock(m_lock);
-            m_texts.push_back(l.text);
-        });
-    }
-    ~LogLines() {
-        qzlog::clear_capture();
-        qzlog::reload_level_settings();
-    }
-    // Index of the first line ending with (or, when anywhere, holding) message
-    // at or after from; -1 if none.
-    int Find(const std::string& message, int from = 0, bool anywhere = false) {
-        com::ScopedLock lock(m_lock);
-        for (int i = from < 0 ? 0 : from; i < static_cast<int>(m_texts.size()); ++i) {
-            const std::string& t = m_texts[i];
-            if (anywhere ? t.find(message) != std::string::npos
-                         : t.size() >= message.size() &&
-                               t.compare(t.size() - message.size(), message.size(), message) == 0)
-                return i;
-        }
-        return -1;
-    }
-
-private:
-    com::CriticalSection m_lock;
-    std::vector<std::string> m_texts;
-};
+using symtest::LogLines;
 
 class Binding : public ::testing::Test {
 protected:
@@ -62,6 +33,9 @@ protected:
         DeviceSpec phone;
         phone.imei = kImei;
         m_image.AddDevice(phone);
+        DeviceSpec other;  // listed beside it, never the one asked for
+        other.imei = L"490154203237599";
+        m_image.AddDevice(other);
         m_image.Fill(L'C', {Dir(L"Images\\"), Dir(L"Sounds\\"), Dir(L"Data\\Documents\\")});
         m_image.Activate();
         ASSERT_HRESULT_SUCCEEDED(CreateApplication(m_app.Receive()));
@@ -170,11 +144,15 @@ TEST_F(Binding, ConnectNoticesFollowTheStateTable) {
 TEST_F(Binding, FailedConnectCanBeRetried) {
     UseConfiguration(L"browser.xml");
     com::UniqueBstr imei(kImei);
-    ASSERT_HRESULT_SUCCEEDED(m_control->Disconnect(imei.Get()));  // gone from the device list
+    // Gone from the device list, where another phone stays: none matches.
+    ASSERT_HRESULT_SUCCEEDED(m_control->Disconnect(imei.Get()));
     EXPECT_EQ(E_FAIL, Connect(L"phone-browser"));
     EXPECT_FALSE(m_object->IsDeviceBound());
     EXPECT_FALSE(Connector()->IsInitialized());
     EXPECT_EQ(0u, Connector()->GetImei().length());
+    const int lookup = m_log.Find("Could not get ISCDevice interface for device", 0, "ERROR");
+    EXPECT_GE(lookup, 0);
+    EXPECT_GE(m_log.Find("with IMEI=490154203237518", lookup, "DEBUG"), 0);
     EXPECT_GE(m_log.Find("Failed to initialize SymbianConnector"), 0);
 
     ASSERT_HRESULT_SUCCEEDED(m_control->Reconnect(imei.Get()));
@@ -185,7 +163,7 @@ TEST_F(Binding, FailedConnectCanBeRetried) {
 TEST_F(Binding, ReleasingABoundServiceUnbindsThenDeletesConnectorThenExecutor) {
     UseConfiguration(L"browser.xml");
     ASSERT_EQ(S_OK, Connect(L"phone-browser"));
-    const int before = m_log.Find("SetDevice called for object 0x", 0, true);
+    const int before = m_log.Has("SetDevice called for object 0x");
     ASSERT_GE(before, 0);
     m_service.Reset();
     const int unbind = m_log.Find("Uninitialize of SymbianConnector", before);

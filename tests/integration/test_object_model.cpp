@@ -238,6 +238,149 @@ TEST_F(ObjectModel, MountPointRefusesTheFolderOperationsItsMappingForbids) {
     EXPECT_EQ(before + 1, DrawId());
 }
 
+// Every forbidden flag on each method that tests it; the folder's own
+// flags, and those its configuration gives the files in it.
+const char kRulesConfig[] = R"(<applications><devices><device uid="phone-rules"><foldermapping>
+  <mountpoint realpath="C:\" virtualpath="Phone">
+    <subfolders restricted="false">
+      <subfolder realpath="Images" virtualname="Pictures"/>
+      <subfolder realpath="Rules">
+        <folderoperations>
+          <forbidden_operation name="copy"/><forbidden_operation name="cut"/>
+          <forbidden_operation name="paste"/><forbidden_operation name="new"/>
+        </folderoperations>
+        <fileoperations>
+          <forbidden_operation name="copy"/><forbidden_operation name="move"/>
+        </fileoperations>
+      </subfolder>
+      <mappedfolder realpath="C:\Data\Docs" virtualname="Docs"/>
+    </subfolders>
+  </mountpoint>
+</foldermapping></device></devices></applications>)";
+
+TEST_F(ObjectModel, EachForbiddenFlagRefusesItsMethodsBeforeAnyOtherArgument) {
+    m_image.Fill(L'C', {File(L"Rules\\r.txt", "r"), Dir(L"Rules\\Sub\\"), File(L"Data\\Docs\\d.txt", "docs")});
+    BindXml(kRulesConfig, L"phone-rules");
+    ASSERT_EQ(S_OK, m_service->CreateFileMgmt(m_fm.Receive()));
+    const LONG before = DrawId();
+    auto rules = Folder(L"\\Phone\\Rules\\");
+    auto rule = FileAt(L"\\Phone\\Rules\\r.txt");
+    ASSERT_TRUE(rules && rule);
+    const std::wstring pc = m_image.PcFolder();
+    com::UniqueBstr pcFile(m_image.WritePcFile(L"in.txt", "in").c_str()), pcFolder(pc.c_str()),
+        badName(L"a\\b"), name(L"n");
+    LONG id = -7;
+    const std::pair<const char*, std::function<HRESULT()>> refused[] = {
+        {"CopyFileFromPC", [&] { return rules->CopyFileFromPC(pcFile.Get(), nullptr, &id); }},
+        {"MoveFileFromPC", [&] { return rules->MoveFileFromPC(pcFile.Get(), nullptr, &id); }},
+        {"CopyFolderFromPC", [&] { return rules->CopyFolderFromPC(pcFolder.Get(), nullptr, &id); }},
+        {"MoveFolderFromPC", [&] { return rules->MoveFolderFromPC(pcFolder.Get(), nullptr, &id); }},
+        {"NewFolder", [&] { return rules->NewFolder(name.Get(), &id); }},
+        {"folder MoveToPC", [&] { return rules->MoveToPC(pcFolder.Get(), nullptr, &id); }},
+        {"file CopyToPC", [&] { return rule->CopyToPC(pcFolder.Get(), nullptr, &id); }},
+        // The flag is tested before the PC folder and the name.
+        {"file MoveToPC, bad name", [&] { return rule->MoveToPC(pcFolder.Get(), badName.Get(), &id); }},
+        {"file MoveToPC, no folder", [&] { return rule->MoveToPC(nullptr, nullptr, &id); }},
+        {"folder MoveToPC, bad name", [&] { return rules->MoveToPC(nullptr, badName.Get(), &id); }},
+    };
+    for (const auto& call : refused) EXPECT_EQ(E_ACCESSDENIED, call.second()) << call.first;
+    EXPECT_EQ(-7, id);
+    // Only the transaction-id argument comes first.
+    EXPECT_EQ(E_INVALIDARG, rule->MoveToPC(pcFolder.Get(), badName.Get(), nullptr));
+    EXPECT_EQ(before + 1, DrawId());
+
+    // A folder copy to the PC is never forbidden.
+    auto sink = Sink::Create();
+    Advise(rules.Get(), sink.Get());
+    ASSERT_EQ(S_OK, rules->CopyToPC(pcFolder.Get(), nullptr, &id));
+    EXPECT_EQ(before + 2, id);
+    ASSERT_TRUE(sink->WaitFor(id));
+    EXPECT_EQ(0u, sink->CallsFor(id)[0].result);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((pc + L"\\Rules\\r.txt").c_str()));
+
+    // A mapped folder configured without its trailing backslash.
+    auto doc = FileAt(L"\\Phone\\Docs\\d.txt");
+    EXPECT_EQ(L"\\Phone\\Docs\\d.txt", PathOf(doc.Get()));
+    ComPtr<IKVFMFolders> top;
+    ComPtr<IKVFMFolder> docs;
+    ASSERT_EQ(S_OK, Folder(L"\\Phone\\")->get_Folders(top.Receive()));
+    com::UniqueBstr docsName(L"Docs");
+    EXPECT_EQ(S_OK, top->get_Item(Key(docsName.Get()), docs.Receive()));
+    EXPECT_EQ(L"\\Phone\\Docs\\", PathOf(docs.Get()));
+}
+
+TEST_F(ObjectModel, FileRefreshStopsAtTheFirstFailingReadAndAttributesGoStraightToThePhone) {
+    BindBrowser();
+    auto photo = FileAt(L"\\Phone\\Pictures\\a.jpg");
+    const std::wstring backing = m_image.PcPath(L"C:\\Images\\a.jpg");
+    LONG size = 0, attributes = 0;
+    ASSERT_TRUE(photo);
+    photo->get_FileAttributes(&attributes);
+    const LONG original = attributes;
+
+    // Written straight to the phone; the object shows it only after Refresh.
+    ASSERT_EQ(S_OK, photo->put_FileAttributes(original | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_NE(0u, GetFileAttributesW(backing.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(S_OK, photo->get_FileAttributes(&attributes));
+    EXPECT_EQ(original, attributes);
+    FailNext(simCallPutAttributes, E_ACCESSDENIED);
+    EXPECT_TRUE(FAILED(photo->put_FileAttributes(original)));
+
+    // Size is read before the attributes: it keeps its new value.
+    WriteFileBytes(backing, "eleven byte");
+    FailNext(simCallGetAttributes, E_ACCESSDENIED);
+    EXPECT_TRUE(FAILED(photo->Refresh(VARIANT{})));
+    EXPECT_EQ(S_OK, photo->get_Size(&size));
+    EXPECT_EQ(11, size);
+    EXPECT_EQ(S_OK, photo->get_FileAttributes(&attributes));
+    EXPECT_EQ(original, attributes);
+    EXPECT_GE(m_log.Find("Retreiving GetAttributes failed", 0, "ERROR"), 0);
+
+    WriteFileBytes(backing, "twelve bytes");
+    FailNext(simCallSize, E_ACCESSDENIED);
+    EXPECT_TRUE(FAILED(photo->Refresh(VARIANT{})));
+    EXPECT_EQ(S_OK, photo->get_Size(&size));
+    EXPECT_EQ(11, size);
+    EXPECT_GE(m_log.Find("Retreiving GetSize failed", 0, "ERROR"), 0);
+
+    EXPECT_EQ(S_OK, photo->Refresh(VARIANT{}));
+    EXPECT_EQ(S_OK, photo->get_Size(&size));
+    EXPECT_EQ(12, size);
+    EXPECT_EQ(S_OK, photo->get_FileAttributes(&attributes));
+    EXPECT_NE(0, attributes & FILE_ATTRIBUTE_HIDDEN);
+}
+
+TEST_F(ObjectModel, RawDriveStartsOperationsAndCopiesToThePcUnderItsLetter) {
+    BindAs(SamplePath(L"raw.xml"), L"phone-raw");
+    m_probePath = L"\\C:\\Images\\Empty\\";
+    ComPtr<IKVFMMountPoint> drive;
+    ASSERT_EQ(S_OK, Folder(L"\\C:\\").As(drive, IID_IKVFMMountPoint));
+    EXPECT_EQ(L"C:", NameOf(drive.Get()));
+    // The events of a mount point come through its aggregated connection point.
+    auto sink = Sink::Create();
+    Advise(drive.Get(), sink.Get());
+    LONG listed = 0, made = 0, copied = 0;
+    com::UniqueBstr newName(L"Made"), pcFolder(m_image.PcFolder().c_str());
+    ASSERT_EQ(S_OK, drive->GetObjectsAsynch(&listed));
+    ASSERT_EQ(S_OK, drive->NewFolder(newName.Get(), &made));
+    // No name given: the drive's folder on the PC is named by its letter.
+    ASSERT_EQ(S_OK, drive->CopyToPC(pcFolder.Get(), nullptr, &copied));
+    ASSERT_TRUE(sink->WaitFor(copied));
+    // A drive makes no folders of its own: that too is reported to its sinks.
+    const struct {
+        LONG id;
+        DISPID dispid;
+        ULONG result;
+    } expected[] = {{listed, 35, 0}, {made, 34, static_cast<ULONG>(KVFM_E_NOT_SUPPORTED)}, {copied, 3, 0}};
+    for (const auto& e : expected) {
+        auto calls = sink->CallsFor(e.id);
+        ASSERT_EQ(1u, calls.size()) << e.dispid;
+        EXPECT_EQ(e.dispid, calls[0].id);
+        EXPECT_EQ(e.result, calls[0].result) << e.dispid;
+    }
+    EXPECT_EQ("jpeg!", ReadFileBytes(m_image.PcFolder() + L"\\C\\Images\\a.jpg"));
+}
+
 TEST_F(ObjectModel, TransactionIdsAreConsecutiveAndEachListingFiresItsOwnEvent) {
     BindBrowser();
     auto pictures = Folder(kPictures);
@@ -369,6 +512,151 @@ TEST_F(ObjectModel, MountPointShowsTheDriveAsItWasWhenOpened) {
     EXPECT_EQ(-7, id);
     EXPECT_EQ(S_OK, first->Format());
     EXPECT_EQ(before + 1, DrawId());
+}
+
+// Calls every member of iface's dual interface (and the interfaces it
+// extends, down to IDispatch) that has an out-parameter, through its vtable,
+// with every pointer null, and expects a refusal, never a crash. In-strings
+// are "x", numbers 0 and variants empty. Returns the members called.
+int SweepNullOutParameters(IDispatch* iface) {
+    ComPtr<ITypeInfo> dispatchInfo, info;
+    HREFTYPE vtableRef = 0;
+    EXPECT_EQ(S_OK, iface->GetTypeInfo(0, LOCALE_NEUTRAL, dispatchInfo.Receive()));
+    if (!dispatchInfo || FAILED(dispatchInfo->GetRefTypeOfImplType(-1, &vtableRef)) ||
+        FAILED(dispatchInfo->GetRefTypeInfo(vtableRef, info.Receive()))) {
+        ADD_FAILURE() << "no vtable description";
+        return 0;
+    }
+    com::UniqueBstr text(L"x");
+    int called = 0;
+    while (info) {
+        TYPEATTR* attr = nullptr;
+        if (FAILED(info->GetTypeAttr(&attr))) break;
+        const bool base = IsEqualIID(attr->guid, IID_IDispatch) || IsEqualIID(attr->guid, IID_IUnknown);
+        const WORD functions = attr->cFuncs, implemented = attr->cImplTypes;
+        info->ReleaseTypeAttr(attr);
+        if (base) break;
+        for (UINT f = 0; f < functions; ++f) {
+            FUNCDESC* desc = nullptr;
+            if (FAILED(info->GetFuncDesc(f, &desc))) continue;
+            const UINT n = static_cast<UINT>(desc->cParams);
+            std::vector<VARIANT> values(n);
+            std::vector<VARIANT*> args(n);
+            std::vector<VARTYPE> types(n);
+            VARIANT empty;
+            VariantInit(&empty);
+            bool hasOut = false;
+            for (UINT i = 0; i < n; ++i) {
+                const ELEMDESC& e = desc->lprgelemdescParam[i];
+                VariantInit(&values[i]);
+                args[i] = &values[i];
+                types[i] = VT_UI8;
+                if (e.tdesc.vt == VT_PTR) {
+                    hasOut |= (e.paramdesc.wParamFlags & (PARAMFLAG_FOUT | PARAMFLAG_FRETVAL)) != 0;
+                    values[i].vt = VT_UI8;  // a null pointer
+                } else if (e.tdesc.vt == VT_BSTR) {
+                    values[i].vt = VT_UI8;
+                    values[i].ullVal = reinterpret_cast<ULONG_PTR>(text.Get());
+                } else if (e.tdesc.vt == VT_VARIANT) {
+                    types[i] = VT_VARIANT;
+                    args[i] = &empty;
+                } else {
+                    values[i].vt = VT_UI8;
+                }
+            }
+            com::UniqueBstr name;
+            info->GetDocumentation(desc->memid, name.Receive(), nullptr, nullptr, nullptr);
+            const SHORT slot = desc->oVft;
+            info->ReleaseFuncDesc(desc);
+            if (!hasOut) continue;
+            // Said before the call: a crash ends the process without a report.
+            std::fprintf(stderr, "null sweep: %s\n", com::ToAnsi(name.c_str()).c_str());
+            VARIANT result;
+            VariantInit(&result);
+            const HRESULT call = DispCallFunc(iface, slot, CC_STDCALL, VT_ERROR, n, n ? types.data() : nullptr,
+                                              n ? args.data() : nullptr, &result);
+            EXPECT_EQ(S_OK, call) << com::ToAnsi(name.c_str());
+            EXPECT_TRUE(FAILED(result.scode)) << com::ToAnsi(name.c_str()) << " took null out-parameters";
+            ++called;
+        }
+        HREFTYPE baseRef = 0;
+        ComPtr<ITypeInfo> next;
+        if (implemented < 1 || FAILED(info->GetRefTypeOfImplType(0, &baseRef)) ||
+            FAILED(info->GetRefTypeInfo(baseRef, next.Receive())))
+            break;
+        info = next;
+    }
+    return called;
+}
+
+TEST_F(ObjectModel, EveryMemberRefusesNullOutParametersAndArrays) {
+    BindBrowser();
+    const LONG before = DrawId();
+    auto pictures = Folder(kPictures);
+    auto photo = FileAt(L"\\Phone\\Pictures\\a.jpg");
+    ComPtr<IKVFMMountPoint> drive;
+    ASSERT_EQ(S_OK, Folder(L"\\Phone\\").As(drive, IID_IKVFMMountPoint));
+    ComPtr<IKVFMObjects> objects;
+    ComPtr<IKVFMFiles> files;
+    ComPtr<IKVFMFolders> folders;
+    ASSERT_EQ(S_OK, pictures->get_Objects(objects.Receive()));
+    ASSERT_EQ(S_OK, pictures->get_Files(files.Receive()));
+    ASSERT_EQ(S_OK, pictures->get_Folders(folders.Receive()));
+    ComPtr<IKVDeviceInformation> information;
+    ASSERT_EQ(S_OK, m_service.As(information, IID_IKVDeviceInformation));
+
+    // Every dual interface we implement, through its type description.
+    const std::pair<IDispatch*, int> duals[] = {
+        {m_service.Get(), 1},  {information.Get(), 0}, {m_fm.Get(), 2},      {pictures.Get(), 29},
+        {photo.Get(), 17},     {drive.Get(), 34},      {objects.Get(), 3},   {files.Get(), 3},
+        {folders.Get(), 3},
+    };
+    for (const auto& dual : duals) {
+        EXPECT_EQ(dual.second, SweepNullOutParameters(dual.first));
+    }
+
+    // The interfaces without a type description of ours, member by member.
+    ComPtr<IUnknown> unknownEnum, unknownStream;
+    ComPtr<IEnumVARIANT> items;
+    ASSERT_EQ(S_OK, objects->get__NewEnum(unknownEnum.Receive()));
+    ASSERT_EQ(S_OK, unknownEnum.As(items, IID_IEnumVARIANT));
+    ComPtr<IStream> stream;
+    ASSERT_EQ(S_OK, photo->get_IStream(unknownStream.Receive()));
+    ASSERT_EQ(S_OK, unknownStream.As(stream, IID_IStream));
+    ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(S_OK, pictures.As(container, IID_IConnectionPointContainer));
+    ComPtr<IConnectionPoint> point = EventPoint(pictures.Get());
+    ComPtr<IEnumConnectionPoints> points;
+    ASSERT_EQ(S_OK, container->EnumConnectionPoints(points.Receive()));
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"Name")};
+    DISPID ids[1] = {};
+    VARIANT slots[2];
+    const std::pair<const char*, std::function<HRESULT()>> members[] = {
+        {"GetTypeInfoCount", [&] { return pictures->GetTypeInfoCount(nullptr); }},
+        {"GetTypeInfo", [&] { return pictures->GetTypeInfo(0, 0, nullptr); }},
+        {"GetIDsOfNames names", [&] { return pictures->GetIDsOfNames(IID_NULL, nullptr, 1, 0, ids); }},
+        {"GetIDsOfNames ids", [&] { return photo->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr); }},
+        {"EnumConnectionPoints", [&] { return container->EnumConnectionPoints(nullptr); }},
+        {"FindConnectionPoint", [&] { return container->FindConnectionPoint(DIID__IKVFMFolderEvents, nullptr); }},
+        {"GetConnectionInterface", [&] { return point->GetConnectionInterface(nullptr); }},
+        {"GetConnectionPointContainer", [&] { return point->GetConnectionPointContainer(nullptr); }},
+        {"Advise", [&] { return point->Advise(nullptr, nullptr); }},
+        {"EnumConnections", [&] { return point->EnumConnections(nullptr); }},
+        {"IEnumConnectionPoints::Next", [&] { return points->Next(1, nullptr, nullptr); }},
+        {"IEnumConnectionPoints::Clone", [&] { return points->Clone(nullptr); }},
+        {"IEnumVARIANT::Next", [&] { return items->Next(1, nullptr, nullptr); }},
+        {"IEnumVARIANT::Next count", [&] { return items->Next(2, slots, nullptr); }},
+        {"IEnumVARIANT::Clone", [&] { return items->Clone(nullptr); }},
+        {"IStream::Read", [&] { return stream->Read(nullptr, 4, nullptr); }},
+        {"IStream::CopyTo", [&] { return stream->CopyTo(nullptr, ULARGE_INTEGER{}, nullptr, nullptr); }},
+        {"IStream::Stat", [&] { return stream->Stat(nullptr, STATFLAG_NONAME); }},
+        {"IStream::Clone", [&] { return stream->Clone(nullptr); }},
+    };
+    for (const auto& member : members) {
+        std::fprintf(stderr, "null sweep: %s\n", member.first);
+        EXPECT_TRUE(FAILED(member.second())) << member.first;
+    }
+    EXPECT_EQ(before + 1, DrawId()) << "a refused call drew an id";
 }
 
 TEST_F(ObjectModel, CollectionsCountLookUpAndEnumerateInListOrder) {
@@ -668,6 +956,20 @@ TEST_F(ObjectModelCard, DuplicateNamesInAMergedFolderGiveTheFirstListed) {
     ASSERT_EQ(S_OK, objects->get_Item(Key(1), first.Receive()));
     ASSERT_EQ(S_OK, objects->get_Item(Key(name.Get()), found.Receive()));
     EXPECT_EQ(Identity(first.Get()), Identity(found.Get()));
+}
+
+TEST_F(ObjectModelCard, WildcardsNameNoItemOnEitherSide) {
+    BindAs(SamplePath(L"memorycard.xml"), L"phone-card");
+    const std::wstring folder = L"\\Memory card\\Photos\\" + m_unique + L"\\";
+    for (const std::wstring& path : {folder + L"*.txt", folder + L"s?me.txt", std::wstring(L"\\Phone\\Pictures\\*")}) {
+        com::UniqueBstr p(path.c_str());
+        ComPtr<IKVFMFile> file;
+        ComPtr<IKVFMFolder> pattern;
+        EXPECT_TRUE(FAILED(m_fm->CreateFMFile(p.Get(), file.Receive()))) << com::ToAnsi(path.c_str());
+        EXPECT_TRUE(FAILED(m_fm->CreateFMFolder(p.Get(), pattern.Receive()))) << com::ToAnsi(path.c_str());
+        EXPECT_FALSE(file || pattern);
+    }
+    EXPECT_TRUE(FileAt(folder + L"same.txt"));
 }
 
 } // namespace
