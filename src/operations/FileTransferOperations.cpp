@@ -328,7 +328,9 @@ bool DeletePcCopy(const wchar_t* path) {
 }
 
 void CFileToPcAsynchOperationBase::removePcCopy() {
-    if (!DeletePcCopy(m_bstrPcPath.c_str())) LOG_DEBUG << "Failed to delete file from destination(PC)";
+    if (!DeletePcCopy(m_bstrPcPath.c_str())) {
+        LOG_DEBUG << "Failed to delete file from destination(PC)";
+    }
 }
 
 HRESULT CCopyFileToPcAsynchOperation::CreateCCopyFileToPcAsynchOperation(LONG transactionId,

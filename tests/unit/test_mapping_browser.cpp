@@ -141,10 +141,12 @@ TEST_F(MappingBrowserConfig, NamesOfMappedFolders) {
                {L""});
     CFMBrowserMapping mapping(platform);
     ASSERT_EQ(S_OK, InitMapping(mapping, L"dev1", L"imei-1"));
-    // No name, or an empty one: the last component of the real path, which is kept as configured.
+    // No name, or an empty one: the last component of the real path, which is kept as configured
+    // apart from the one trailing backslash it is given when it has none.
     EXPECT_EQ(L"\\Phone\\Sounds\\", EntryByReal(mapping, L"E:\\Sounds\\")->virtualPath);
     EXPECT_EQ(L"\\Phone\\Docs\\", EntryByReal(mapping, L"E:\\Docs\\\\")->virtualPath);
-    EXPECT_EQ(L"\\Phone\\Video\\", EntryByReal(mapping, L"E:\\Video")->virtualPath);
+    ASSERT_TRUE(EntryByReal(mapping, L"E:\\Video\\"));
+    EXPECT_EQ(L"\\Phone\\Video\\", EntryByReal(mapping, L"E:\\Video\\")->virtualPath);
     EXPECT_EQ(1, log.Count(qzlog::level_error, "Empty string for virtual name. Not accepted."));
 
     // A drive root has no last component.
