@@ -79,8 +79,6 @@ TEST_F(ObjectModel, PathsAreNormalisedAndBadPathsRefused) {
     EXPECT_EQ(E_INVALIDARG, m_fm->CreateFMFile(aFile.Get(), nullptr));
 }
 
-// Known failure: the backslash a folder path gets makes the phone answer "path
-// not found" for a file, so the check that tells a file from a folder is never reached.
 TEST_F(ObjectModel, FolderOpenedOnAFilePathIsAnInvalidArgument) {
     BindBrowser();
     com::UniqueBstr aFile(L"\\Phone\\Pictures\\a.jpg"), missing(L"\\Phone\\Pictures\\none.jpg");
@@ -222,8 +220,6 @@ TEST_F(ObjectModel, ForbiddenOperationsAndBadArgumentsDrawNoId) {
     EXPECT_EQ(before + 1, DrawId());
 }
 
-// Known failure: a mount point reads its flags from the drive, which has none,
-// so the folder operations its mapping entry forbids are let through.
 TEST_F(ObjectModel, MountPointRefusesTheFolderOperationsItsMappingForbids) {
     BindBrowser();
     DWORD configured = 0;
