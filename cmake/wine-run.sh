@@ -37,6 +37,15 @@ done
 out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
 wine "${args[@]}" >"$out" 2>&1 </dev/null
 rc=$?
+# Under heavy load Wine now and then fails to start a program at all: no
+# output, a failing code. Such a run is tried once more: the programs run
+# here write something once they run, and the silent ones (regsvr32 /s) are
+# safe to repeat.
+if [ "$rc" -ne 0 ] && [ ! -s "$out" ]; then
+  echo "wine-run: $1 did not start (exit code $rc), trying once more" >&2
+  wine "${args[@]}" >"$out" 2>&1 </dev/null
+  rc=$?
+fi
 cat "$out"
 # Wine's crash handler can leave a crashed program with exit code 0.
 if [ "$rc" -eq 0 ] && grep -qE 'Unhandled (page fault|exception: |illegal instruction|stack overflow|privileged instruction)' "$out"; then
