@@ -87,8 +87,8 @@ struct ClientRun {
 
     // Reads the calls on the client's own thread: the objects they hold are
     // proxies of this apartment.
-    void Take(const std::vector<Sink::Call>& calls) {
-        for (const Sink::Call& c : calls) {
+    void Take(const std::vector<Sink::Event>& calls) {
+        for (const Sink::Event& c : calls) {
             progress += c.id == kDispidProgress;
             elsewhere += c.threadId != GetCurrentThreadId();
             for (int op = 0; op < 3; ++op) {
@@ -127,7 +127,7 @@ TEST_F(Apartments, EventsReachSinksAdvisedFromOtherApartments) {
         if (folder->CopyFolderFromPC(folderSource.Get(), name.Get(), &run.ids[1]) == S_OK)
             run.answered[1] = sink->WaitFor(run.ids[1]);
         if (folder->GetObjectsAsynch(&run.ids[2]) == S_OK) run.answered[2] = sink->WaitFor(run.ids[2]);
-        run.Take(sink->Calls());
+        run.Take(sink->All());
     };
     ClientRun mta, sta;
     RunOnThread(COINIT_MULTITHREADED, [&] { client(mta, L"mta"); });
@@ -187,10 +187,10 @@ TEST_F(Apartments, SinkUnadvisedFromAnotherApartmentGetsNothingMore) {
                 auto sink = Sink::Create();
                 if (folder) *s->cookie = Advise(folder.Get(), sink.Get());
                 if (folder && folder->GetObjectsAsynch(s->first) == S_OK) *s->heard = sink->WaitFor(*s->first);
-                *s->before = sink->CallCount();
+                *s->before = sink->Count();
                 SetEvent(s->advised);
                 PumpUntil(s->checked);
-                *s->after = sink->CallCount();
+                *s->after = sink->Count();
             }
             CoUninitialize();
             return 0;
@@ -230,7 +230,7 @@ TEST_F(Apartments, RenamesOnTheWorkerRaceWithReadsOfTheSameObject) {
         com::UniqueBstr next(names[i % 2].c_str());
         LONG id = 0;
         ASSERT_EQ(S_OK, file->Rename(next.Get(), &id));
-        while (sink->CallsFor(id).empty()) {
+        while (sink->Completions(id).empty()) {
             com::UniqueBstr name, path;
             ComPtr<IKVFMFolder> parent;
             ASSERT_EQ(S_OK, file->get_Name(name.Receive()));
@@ -242,7 +242,7 @@ TEST_F(Apartments, RenamesOnTheWorkerRaceWithReadsOfTheSameObject) {
                 << com::ToAnsi(p.c_str());
             ++reads;
         }
-        ASSERT_EQ(static_cast<ULONG>(KVFM_OK), sink->CallsFor(id)[0].result);
+        ASSERT_EQ(static_cast<ULONG>(KVFM_OK), sink->Completions(id)[0].result);
     }
     EXPECT_EQ(names[0], NameOf(file.Get()));
     EXPECT_GT(reads, 0u);

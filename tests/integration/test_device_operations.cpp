@@ -3,6 +3,7 @@
 // client's object afterwards, FileProgress of folder deletes, aborts, and
 // exactly one completion event per transaction.
 #include "test_object_model_fixture.h"
+#include "test_pc_fixture.h"
 
 #include "connector/SymbianConnectorImpl.h"
 #include "mapping/FolderMapping.h"
@@ -16,115 +17,12 @@ constexpr ULONG kOk = KVFM_OK, kFailed = KVFM_E_FAILED, kDisconnected = KVFM_E_D
                 kExists = KVFM_E_ALREADY_EXISTS, kDenied = KVFM_E_ACCESS_DENIED, kNoSpace = KVFM_E_NO_SPACE,
                 kAborted = KVFM_ABORTED;
 
-// Records completion and FileProgress events; answers every FileProgress
-// with the cancel value set. Events arrive on the worker thread.
-class OpSink final : public IDispatch {
-public:
-    struct Event {
-        DISPID id = 0;
-        std::vector<VARTYPE> types;
-        ULONG result = 0;
-        LONG transactionId = 0;
-        ComPtr<IDispatch> object;
-        std::wstring name;
-        SHORT percent = -1;
-        SHORT cancelHandedIn = -99;
-    };
-
-    static ComPtr<OpSink> Create() { return ComPtr<OpSink>::Adopt(new OpSink()); }
-    void AnswerCancel(SHORT value) { m_cancel = value; }
-
-    std::vector<Event> For(LONG transactionId) {
-        com::ScopedLock lock(m_lock);
-        std::vector<Event> out;
-        for (const Event& e : m_events)
-            if (e.transactionId == transactionId) out.push_back(e);
-        return out;
-    }
-    bool WaitForCompletion(LONG transactionId) {
-        const ULONGLONG deadline = GetTickCount64() + kHangMs;
-        for (;;) {
-            for (const Event& e : For(transactionId))
-                if (e.id != kFileProgress) return true;
-            const ULONGLONG now = GetTickCount64();
-            if (now >= deadline) return false;
-            if (MsgWaitForMultipleObjects(1, &m_event, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT) ==
-                WAIT_OBJECT_0 + 1) {
-                MSG msg;
-                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-            }
-        }
-    }
-
-    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, DIID__IKVFMFolderEvents)) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return InterlockedIncrement(&m_refs); }
-    STDMETHOD_(ULONG, Release)() override {
-        const ULONG n = InterlockedDecrement(&m_refs);
-        if (!n) delete this;
-        return n;
-    }
-    STDMETHOD(GetTypeInfoCount)(UINT* count) override {
-        if (count) *count = 0;
-        return S_OK;
-    }
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
-        Event e;
-        e.id = id;
-        const UINT n = params ? params->cArgs : 0;
-        for (UINT i = n; i-- > 0;) e.types.push_back(params->rgvarg[i].vt);  // the last argument comes first
-        VARIANT* a = n ? params->rgvarg : nullptr;
-        if (id == kFileProgress && n == 4) {
-            e.name = a[3].bstrVal ? a[3].bstrVal : L"";
-            e.percent = a[2].iVal;
-            e.transactionId = a[1].lVal;
-            if (a[0].vt == (VT_BYREF | VT_I2) && a[0].piVal) {
-                e.cancelHandedIn = *a[0].piVal;
-                *a[0].piVal = m_cancel;
-            }
-        } else if (n == 3) {
-            e.result = a[2].ulVal;
-            if (a[1].vt == VT_DISPATCH) e.object = ComPtr<IDispatch>(a[1].pdispVal);
-            e.transactionId = a[0].lVal;
-        } else if (n == 2) {
-            e.result = a[1].ulVal;
-            e.transactionId = a[0].lVal;
-        }
-        {
-            com::ScopedLock lock(m_lock);
-            m_events.push_back(e);
-        }
-        SetEvent(m_event);
-        return S_OK;
-    }
-
-private:
-    OpSink() : m_event(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
-    ~OpSink() { CloseHandle(m_event); }
-
-    LONG m_refs = 1;
-    HANDLE m_event;
-    SHORT m_cancel = 0;
-    com::CriticalSection m_lock;
-    std::vector<Event> m_events;
-};
-
 // What one transaction gave: its completion events and its progress events.
 struct Outcome {
     HRESULT started = E_PENDING;
     LONG id = 0;
-    std::vector<OpSink::Event> completions;
-    std::vector<OpSink::Event> progress;
+    std::vector<Sink::Event> completions;
+    std::vector<Sink::Event> progress;
     bool progressBeforeCompletion = true;
     ULONG Result() const { return completions.empty() ? 0xDEADBEEF : completions[0].result; }
     DISPID Kind() const { return completions.empty() ? 0 : completions[0].id; }
@@ -140,24 +38,8 @@ struct Outcome {
     }
 };
 
-void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(child);
-            else DeleteFileW(child.c_str());
-        } while (FindNextFileW(search, &data));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+using pctest::Exists;
+using pctest::RemoveTree;
 
 class DeviceOperations : public ObjectModelTest {
 protected:
@@ -216,24 +98,24 @@ protected:
     // would have been seen.
     Outcome Run(IUnknown* object, const std::function<HRESULT(LONG*)>& start, SHORT cancelAnswer = 0) {
         Outcome out;
-        auto sink = OpSink::Create();
+        auto sink = Sink::Create();
         sink->AnswerCancel(cancelAnswer);
         DWORD cookie = Advise(object, sink.Get());
         out.started = start(&out.id);
         if (out.started == S_OK) {
-            EXPECT_TRUE(sink->WaitForCompletion(out.id)) << "no completion for transaction " << out.id;
+            EXPECT_TRUE(sink->WaitFor(out.id)) << "no completion for transaction " << out.id;
             DrawId();
         }
         Collect(sink->For(out.id), out);
         if (ComPtr<IConnectionPoint> point = EventPoint(object)) point->Unadvise(cookie);
         return out;
     }
-    static void Collect(const std::vector<OpSink::Event>& events, Outcome& out) {
+    static void Collect(const std::vector<Sink::Event>& events, Outcome& out) {
         for (const auto& e : events) {
             if (e.id == kFileProgress) {
                 if (!out.completions.empty()) out.progressBeforeCompletion = false;
                 out.progress.push_back(e);
-            } else {
+            } else if (Sink::IsCompletion(e.id)) {
                 out.completions.push_back(e);
             }
         }
@@ -375,7 +257,7 @@ TEST_F(DeviceOperations, FolderDeleteReportsEachFileAndRemovesTheTreeBottomUp) {
     EXPECT_TRUE(full.progressBeforeCompletion);
     for (const auto& e : full.progress) {
         EXPECT_EQ((std::vector<VARTYPE>{VT_BSTR, VT_I2, VT_I4, VT_BYREF | VT_I2}), e.types);
-        EXPECT_EQ(0, e.cancelHandedIn);
+        EXPECT_EQ(0, e.cancelOnArrival);
     }
     EXPECT_FALSE(Exists(Phone(L"Tree")));
 
@@ -447,7 +329,7 @@ TEST_F(DeviceOperations, OperationsOfAnUnboundServiceReportDisconnected) {
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     auto blocker = Sink::Create();
-    blocker->OnCall([&](const Sink::Call&) {
+    blocker->OnEvent([&](const Sink::Event&) {
         SetEvent(held);
         WaitForSingleObject(release, kHangMs);
     });
@@ -456,17 +338,17 @@ TEST_F(DeviceOperations, OperationsOfAnUnboundServiceReportDisconnected) {
     ASSERT_EQ(S_OK, ops->GetObjectsAsynch(&blockId));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, kHangMs));
 
-    std::vector<ComPtr<OpSink>> sinks;
+    std::vector<ComPtr<Sink>> sinks;
     auto watch = [&](IUnknown* object) {
-        sinks.push_back(OpSink::Create());
+        sinks.push_back(Sink::Create());
         Advise(object, sinks.back().Get());
         return sinks.back().Get();
     };
-    OpSink* delSink = watch(del.Get());
-    OpSink* renSink = watch(ren.Get());
-    OpSink* treeSink = watch(tree.Get());
-    OpSink* dirSink = watch(dir.Get());
-    OpSink* opsSink = watch(ops.Get());
+    Sink* delSink = watch(del.Get());
+    Sink* renSink = watch(ren.Get());
+    Sink* treeSink = watch(tree.Get());
+    Sink* dirSink = watch(dir.Get());
+    Sink* opsSink = watch(ops.Get());
     auto newName = B(L"other"), folderName = B(L"New");
     LONG delId = 0, renId = 0, treeId = 0, dirId = 0, newId = 0;
     ASSERT_EQ(S_OK, del->Delete(&delId));
@@ -478,13 +360,13 @@ TEST_F(DeviceOperations, OperationsOfAnUnboundServiceReportDisconnected) {
     SetEvent(release);
 
     const struct {
-        OpSink* sink;
+        Sink* sink;
         LONG id;
         DISPID kind;
     } expected[] = {{delSink, delId, kDeleteCompleted}, {renSink, renId, kRenameCompleted},
                     {treeSink, treeId, kDeleteCompleted}, {dirSink, dirId, kRenameCompleted},
                     {opsSink, newId, kNewFolderCompleted}};
-    for (const auto& e : expected) ASSERT_TRUE(e.sink->WaitForCompletion(e.id)) << e.id;
+    for (const auto& e : expected) ASSERT_TRUE(e.sink->WaitFor(e.id)) << e.id;
     // Bound again, the probe proves the worker has passed them all.
     m_probe.Reset();
     ASSERT_EQ(S_OK, BindService(m_service.Get(), m_device.Get(), L"devops"));

@@ -15,126 +15,6 @@ using namespace omtest;
 constexpr DISPID kCopyToPc = 3, kMoveToPc = 6, kCopyFromPc = 11, kMoveFromPc = 13, kProgress = 42, kFileProgress = 43;
 constexpr ULONG kAborted = static_cast<ULONG>(KVFM_ABORTED);
 
-// Records every event of the objects it is advised on, in arrival order, and
-// cancels the transfers it is told to from Progress or from FileProgress.
-class TransferSink final : public IDispatch {
-public:
-    struct Event {
-        DISPID id = 0;
-        std::vector<VARTYPE> types;  // in declaration order
-        LONG transactionId = 0;
-        ULONG result = 0;
-        ComPtr<IDispatch> object;
-        std::wstring fileName;
-        SHORT percent = -1;
-        SHORT cancelOnArrival = 0;
-    };
-    static ComPtr<TransferSink> Create() { return ComPtr<TransferSink>::Adopt(new TransferSink()); }
-
-    void CancelFromProgress(LONG id) { Locked([&] { m_cancelInProgress.push_back(id); }); }
-    void CancelFromFileProgress(LONG id) { Locked([&] { m_cancelInFileProgress.push_back(id); }); }
-
-    std::vector<Event> All() {
-        com::ScopedLock lock(m_lock);
-        return m_events;
-    }
-    std::vector<Event> Of(LONG id, DISPID kind) {
-        std::vector<Event> out;
-        for (const Event& e : All())
-            if (e.transactionId == id && e.id == kind) out.push_back(e);
-        return out;
-    }
-    std::vector<Event> Completions(LONG id) {
-        std::vector<Event> out;
-        for (const Event& e : All())
-            if (e.transactionId == id && e.id != kProgress && e.id != kFileProgress) out.push_back(e);
-        return out;
-    }
-    // The one completion of id (a failure is recorded when none or several came).
-    Event Completion(LONG id) {
-        EXPECT_TRUE(WaitUntil([&] { return !Completions(id).empty(); })) << "no completion for " << id;
-        auto events = Completions(id);
-        EXPECT_EQ(1u, events.size()) << "completions of " << id;
-        return events.empty() ? Event() : events[0];
-    }
-    // Pumps messages while waiting; the cap only turns a hang into a failure.
-    template <class Condition>
-    bool WaitUntil(Condition done) {
-        const ULONGLONG deadline = GetTickCount64() + kHangMs;
-        while (!done()) {
-            const ULONGLONG now = GetTickCount64();
-            if (now >= deadline) return false;
-            if (MsgWaitForMultipleObjects(1, &m_event, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT) ==
-                WAIT_OBJECT_0 + 1) {
-                MSG msg;
-                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-            }
-        }
-        return true;
-    }
-
-    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, DIID__IKVFMFolderEvents))
-            return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return InterlockedIncrement(&m_refs); }
-    STDMETHOD_(ULONG, Release)() override {
-        const ULONG n = InterlockedDecrement(&m_refs);
-        if (!n) delete this;
-        return n;
-    }
-    STDMETHOD(GetTypeInfoCount)(UINT* count) override { return count ? (*count = 0, S_OK) : E_POINTER; }
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
-        Event e;
-        e.id = id;
-        const UINT n = params ? params->cArgs : 0;
-        auto arg = [&](UINT position) -> VARIANT& { return params->rgvarg[n - 1 - position]; };
-        for (UINT i = 0; i < n; ++i) e.types.push_back(arg(i).vt);
-        com::ScopedLock lock(m_lock);
-        if ((id == kProgress && n == 3) || (id == kFileProgress && n == 4)) {
-            const UINT first = n - 3;
-            if (id == kFileProgress && arg(0).vt == VT_BSTR) e.fileName = arg(0).bstrVal ? arg(0).bstrVal : L"";
-            e.percent = arg(first).iVal;
-            e.transactionId = arg(first + 1).lVal;
-            SHORT* cancel = arg(first + 2).vt == (VT_BYREF | VT_I2) ? arg(first + 2).piVal : nullptr;
-            if (cancel) {
-                e.cancelOnArrival = *cancel;
-                const auto& list = id == kProgress ? m_cancelInProgress : m_cancelInFileProgress;
-                if (std::find(list.begin(), list.end(), e.transactionId) != list.end()) *cancel = -1;
-            }
-        } else if (n >= 2) {
-            e.result = arg(0).ulVal;
-            e.transactionId = arg(n - 1).lVal;
-            if (n == 3 && arg(1).vt == VT_DISPATCH) e.object = ComPtr<IDispatch>(arg(1).pdispVal);
-        }
-        m_events.push_back(e);
-        SetEvent(m_event);
-        return S_OK;
-    }
-
-private:
-    TransferSink() : m_event(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
-    ~TransferSink() { CloseHandle(m_event); }
-    template <class F>
-    void Locked(F f) {
-        com::ScopedLock lock(m_lock);
-        f();
-    }
-
-    LONG m_refs = 1;
-    HANDLE m_event;
-    com::CriticalSection m_lock;
-    std::vector<Event> m_events;
-    std::vector<LONG> m_cancelInProgress, m_cancelInFileProgress;
-};
-
 LONG SizeOf(IKVFMFile* file) {
     LONG size = -1;
     if (file) file->get_Size(&size);
@@ -142,7 +22,7 @@ LONG SizeOf(IKVFMFile* file) {
 }
 
 // The file object a from-PC completion carries.
-ComPtr<IKVFMFile> NewFile(const TransferSink::Event& e) {
+ComPtr<IKVFMFile> NewFile(const Sink::Event& e) {
     ComPtr<IKVFMFile> file;
     EXPECT_EQ((std::vector<VARTYPE>{VT_UI4, VT_DISPATCH, VT_I4}), e.types);
     if (e.object) e.object->QueryInterface(IID_IKVFMFile, file.ReceiveVoid());
@@ -205,7 +85,7 @@ protected:
         return m_sink->WaitUntil([&] { return !m_sink->Of(id, kProgress).empty(); });
     }
 
-    ComPtr<TransferSink> m_sink = TransferSink::Create();
+    ComPtr<Sink> m_sink = Sink::Create();
 };
 
 // ---- the phone ----
@@ -268,7 +148,7 @@ TEST_F(PhoneTransfers, CopiesAndMovesBothWaysCarryContentObjectsAndProgress) {
         EXPECT_EQ((std::vector<VARTYPE>{VT_I2, VT_I4, VT_BYREF | VT_I2}), progress[0].types);
         EXPECT_EQ((std::vector<VARTYPE>{VT_BSTR, VT_I2, VT_I4, VT_BYREF | VT_I2}), files[0].types);
         EXPECT_EQ(100, progress.back().percent);
-        for (const auto& f : files) EXPECT_EQ(id == copyIn ? L"up.bin" : L"big.bin", f.fileName);
+        for (const auto& f : files) EXPECT_EQ(id == copyIn ? L"up.bin" : L"big.bin", f.name);
     }
     DrawId();
     for (LONG id : {copyIn, moveIn, copyOut, renamed, moveOut}) EXPECT_EQ(1u, m_sink->Completions(id).size()) << id;
@@ -389,7 +269,7 @@ TEST_F(PhoneTransfers, TransfersQueuedBehindAWaitingCopyRunInOrder) {
     ExpectOneCompletion(third, kMoveToPc, 0);
     std::vector<LONG> order;
     for (const auto& e : m_sink->All())
-        if (e.id != kProgress && e.id != kFileProgress) order.push_back(e.transactionId);
+        if (Sink::IsCompletion(e.id)) order.push_back(e.transactionId);
     EXPECT_EQ((std::vector<LONG>{first, second, third}), order);
     EXPECT_EQ(0u, m_sink->Completion(second).result);
     EXPECT_EQ("2nd", ReadFileBytes(OnPhone(L"second.txt")));
@@ -465,7 +345,7 @@ TEST_F(CardTransfers, CopiesAndMovesGoThroughThePcDrive) {
     EXPECT_FALSE(FileExists(m_card + L"\\b.bin"));
     auto files = m_sink->Of(copyOut, kFileProgress);
     ASSERT_FALSE(files.empty());
-    EXPECT_EQ(L"a.bin", files.back().fileName);
+    EXPECT_EQ(L"a.bin", files.back().name);
     EXPECT_EQ(100, files.back().percent);
 }
 

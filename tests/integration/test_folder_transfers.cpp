@@ -52,7 +52,7 @@ protected:
     // A folder whose events reach m_sink.
     ComPtr<IKVFMFolder> Watched(const std::wstring& path) {
         ComPtr<IKVFMFolder> folder = m_runner.Folder(path);
-        if (folder) AdviseSink(folder.Get(), m_sink.Get());
+        if (folder) Advise(folder.Get(), m_sink.Get());
         return folder;
     }
     std::wstring OnPhone(const std::wstring& relative) const {

@@ -33,7 +33,7 @@ protected:
     }
     ComPtr<IKVFMFolder> Watched(const std::wstring& path) {
         ComPtr<IKVFMFolder> folder = m_runner.Folder(path);
-        if (folder) AdviseSink(folder.Get(), m_sink.Get());
+        if (folder) Advise(folder.Get(), m_sink.Get());
         return folder;
     }
     Outcome In(IKVFMFolder* folder, bool move, const std::wstring& source, const wchar_t* name = nullptr) {

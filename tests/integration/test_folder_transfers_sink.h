@@ -1,5 +1,4 @@
-// What the folder tree transfer tests share: a sink that records the events
-// of a folder and answers ReplaceFolder as told, folder trees on the PC read
+// What the folder tree transfer tests share: folder trees on the PC read
 // and written as relative path -> bytes, and a runner that starts one
 // transfer, waits for its completion and proves by a later listing on the
 // same worker that nothing more came of it.
@@ -17,133 +16,17 @@
 #include "KVFileMgmt.h"
 #include "PhoneSimKit.h"
 #include "com/ComUtil.h"
+#include "test_folder_events_sink.h"
 
 namespace treetest {
 
 using com::ComPtr;
 
+using evtest::Advise;
 constexpr DISPID kCopyToPc = 3, kMoveToPc = 6, kCopyFolderFromPc = 12, kMoveFolderFromPc = 14,
                  kObjectsListed = 35, kProgress = 42, kFileProgress = 43, kReplaceFile = 44, kReplaceFolder = 45;
-constexpr DWORD kHangMs = 60000;  // turns a hang into a failure; nothing depends on timing
 
-class TreeSink final : public IDispatch {
-public:
-    struct Event {
-        DISPID id = 0;
-        LONG transactionId = 0;
-        ULONG result = 0;
-        ComPtr<IDispatch> object;
-        std::wstring name;  // FileProgress, ReplaceFile, ReplaceFolder
-        LONG offered = 0;   // ReplaceFolder: the answer as it arrived
-    };
-    // Returns the answer to write, or false to leave it untouched.
-    using FolderAnswer = std::function<bool(const std::wstring& folder, LONG& answer)>;
-
-    static ComPtr<TreeSink> Create() { return ComPtr<TreeSink>::Adopt(new TreeSink()); }
-
-    void AnswerFolders(FolderAnswer answer) {
-        com::ScopedLock lock(m_lock);
-        m_answer = std::move(answer);
-    }
-    std::vector<Event> Of(LONG id, DISPID kind) {
-        com::ScopedLock lock(m_lock);
-        std::vector<Event> out;
-        for (const Event& e : m_events)
-            if (e.transactionId == id && e.id == kind) out.push_back(e);
-        return out;
-    }
-    bool WaitFor(LONG id, DISPID kind) {
-        const ULONGLONG deadline = GetTickCount64() + kHangMs;
-        while (Of(id, kind).empty()) {
-            const ULONGLONG now = GetTickCount64();
-            if (now >= deadline) return false;
-            if (MsgWaitForMultipleObjects(1, &m_event, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT) ==
-                WAIT_OBJECT_0 + 1) {
-                MSG msg;
-                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-            }
-        }
-        return true;
-    }
-
-    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) &&
-            !IsEqualIID(iid, DIID__IKVFMFolderEvents))
-            return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return InterlockedIncrement(&m_refs); }
-    STDMETHOD_(ULONG, Release)() override {
-        const ULONG n = InterlockedDecrement(&m_refs);
-        if (!n) delete this;
-        return n;
-    }
-    STDMETHOD(GetTypeInfoCount)(UINT* count) override { return count ? (*count = 0, S_OK) : E_POINTER; }
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
-        Event e;
-        e.id = id;
-        const UINT n = params ? params->cArgs : 0;
-        // Arguments in declaration order.
-        auto arg = [&](UINT position) -> VARIANT& { return params->rgvarg[n - 1 - position]; };
-        auto text = [](const VARIANT& v) { return v.vt == VT_BSTR && v.bstrVal ? std::wstring(v.bstrVal) : L""; };
-        com::ScopedLock lock(m_lock);
-        if (id == kReplaceFolder && n == 3) {
-            e.transactionId = arg(0).lVal;
-            e.name = text(arg(1));
-            LONG* answer = arg(2).vt == (VT_BYREF | VT_I4) ? arg(2).plVal : nullptr;
-            if (answer) {
-                e.offered = *answer;
-                LONG given = *answer;
-                if (m_answer && m_answer(e.name, given)) *answer = given;
-            }
-        } else if (id == kReplaceFile && n == 7) {
-            e.transactionId = arg(0).lVal;
-            e.name = text(arg(1));
-        } else if (id == kFileProgress && n == 4) {
-            e.name = text(arg(0));
-            e.transactionId = arg(2).lVal;
-        } else if (id == kProgress && n == 3) {
-            e.transactionId = arg(1).lVal;
-        } else if (n >= 2) {
-            e.result = arg(0).ulVal;
-            e.transactionId = arg(n - 1).lVal;
-            if (n == 3 && arg(1).vt == VT_DISPATCH) e.object = ComPtr<IDispatch>(arg(1).pdispVal);
-        }
-        m_events.push_back(e);
-        SetEvent(m_event);
-        return S_OK;
-    }
-
-private:
-    TreeSink() : m_event(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
-    ~TreeSink() { CloseHandle(m_event); }
-
-    LONG m_refs = 1;
-    HANDLE m_event;
-    com::CriticalSection m_lock;
-    std::vector<Event> m_events;
-    FolderAnswer m_answer;
-};
-
-inline DWORD AdviseSink(IUnknown* object, IDispatch* sink) {
-    ComPtr<IConnectionPointContainer> container;
-    ComPtr<IConnectionPoint> point;
-    DWORD cookie = 0;
-    EXPECT_EQ(S_OK, object->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid()));
-    if (container) {
-        EXPECT_EQ(S_OK, container->FindConnectionPoint(DIID__IKVFMFolderEvents, point.Receive()));
-    }
-    if (point) {
-        EXPECT_EQ(S_OK, point->Advise(sink, &cookie));
-    }
-    return cookie;
-}
+using TreeSink = evtest::FolderSink;
 
 // A folder tree below a PC folder: relative path -> bytes; folders end with "\".
 using Tree = std::map<std::wstring, std::string>;
@@ -225,7 +108,7 @@ public:
         m_fm = ComPtr<IKVFileMgmt>(fm);
         m_probe = Folder(probePath);
         m_probeSink = TreeSink::Create();
-        if (m_probe) AdviseSink(m_probe.Get(), m_probeSink.Get());
+        if (m_probe) Advise(m_probe.Get(), m_probeSink.Get());
     }
     void Detach() {
         m_probe.Reset();

@@ -291,7 +291,7 @@ TEST_F(ObjectModel, EachForbiddenFlagRefusesItsMethodsBeforeAnyOtherArgument) {
     ASSERT_EQ(S_OK, rules->CopyToPC(pcFolder.Get(), nullptr, &id));
     EXPECT_EQ(before + 2, id);
     ASSERT_TRUE(sink->WaitFor(id));
-    EXPECT_EQ(0u, sink->CallsFor(id)[0].result);
+    EXPECT_EQ(0u, sink->Completions(id)[0].result);
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((pc + L"\\Rules\\r.txt").c_str()));
 
     // A mapped folder configured without its trailing backslash.
@@ -369,7 +369,7 @@ TEST_F(ObjectModel, RawDriveStartsOperationsAndCopiesToThePcUnderItsLetter) {
         ULONG result;
     } expected[] = {{listed, 35, 0}, {made, 34, static_cast<ULONG>(KVFM_E_NOT_SUPPORTED)}, {copied, 3, 0}};
     for (const auto& e : expected) {
-        auto calls = sink->CallsFor(e.id);
+        auto calls = sink->Completions(e.id);
         ASSERT_EQ(1u, calls.size()) << e.dispid;
         EXPECT_EQ(e.dispid, calls[0].id);
         EXPECT_EQ(e.result, calls[0].result) << e.dispid;
@@ -411,14 +411,14 @@ TEST_F(ObjectModel, TransactionIdsAreConsecutiveAndEachListingFiresItsOwnEvent) 
         LONG count;
     } expected[] = {{objectsId, 35, objectCount}, {filesId, 36, fileCount}, {foldersId, 37, folderCount}};
     for (const auto& e : expected) {
-        auto calls = picturesSink->CallsFor(e.id);
+        auto calls = picturesSink->Completions(e.id);
         ASSERT_EQ(1u, calls.size()) << e.dispid;
         EXPECT_EQ(e.dispid, calls[0].id);
         EXPECT_EQ(0u, calls[0].result);
         EXPECT_EQ(e.count, calls[0].count) << e.dispid;
     }
-    EXPECT_TRUE(picturesSink->CallsFor(otherId).empty());
-    EXPECT_EQ(1u, holidaySink->CallCount());
+    EXPECT_TRUE(picturesSink->Completions(otherId).empty());
+    EXPECT_EQ(1u, holidaySink->Count());
 
     // Operations that cannot run yet still spend their id.
     auto scratch = FileAt(L"\\Phone\\Pictures\\scratch.txt");
@@ -776,22 +776,22 @@ TEST_F(ObjectModel, ListingEventsReachEachConnectedSinkOnceAndSkipRemovedSinks) 
     ASSERT_TRUE(second->WaitFor(two));
     DrawId();
     for (Sink* sink : {first.Get(), second.Get()}) {
-        auto calls = sink->CallsFor(two);
+        auto calls = sink->Completions(two);
         ASSERT_EQ(1u, calls.size());
         EXPECT_EQ(35, calls[0].id);
         EXPECT_EQ((std::vector<VARTYPE>{VT_UI4, VT_DISPATCH, VT_I4}), calls[0].types);
         EXPECT_EQ(0u, calls[0].result);
         EXPECT_EQ(count, calls[0].count);
     }
-    EXPECT_EQ(2u, first->CallCount());
-    EXPECT_EQ(1u, second->CallCount());
-    EXPECT_TRUE(first->CallsFor(unheard).empty());
+    EXPECT_EQ(2u, first->Count());
+    EXPECT_EQ(1u, second->Count());
+    EXPECT_TRUE(first->Completions(unheard).empty());
 
     // The first sink removes itself and the third while the event is fired.
     ASSERT_EQ(S_OK, point->Advise(static_cast<IDispatch*>(third.Get()), &thirdCookie));
     HRESULT selfRemoved = E_PENDING, otherRemoved = E_PENDING;
     IConnectionPoint* raw = point.Get();
-    first->OnCall([&, raw](const Sink::Call&) {
+    first->OnEvent([&, raw](const Sink::Event&) {
         if (selfRemoved != E_PENDING) return;
         selfRemoved = raw->Unadvise(firstCookie);
         otherRemoved = raw->Unadvise(thirdCookie);
@@ -803,10 +803,10 @@ TEST_F(ObjectModel, ListingEventsReachEachConnectedSinkOnceAndSkipRemovedSinks) 
     DrawId();
     EXPECT_EQ(S_OK, selfRemoved);
     EXPECT_EQ(S_OK, otherRemoved);
-    EXPECT_EQ(1u, first->CallsFor(three).size());
-    EXPECT_TRUE(first->CallsFor(four).empty());
-    EXPECT_EQ(1u, second->CallsFor(three).size());
-    EXPECT_EQ(0u, third->CallCount());
+    EXPECT_EQ(1u, first->Completions(three).size());
+    EXPECT_TRUE(first->Completions(four).empty());
+    EXPECT_EQ(1u, second->Completions(three).size());
+    EXPECT_EQ(0u, third->Count());
     EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(firstCookie));
     EXPECT_EQ(S_OK, point->Unadvise(secondCookie));
 
@@ -820,7 +820,7 @@ TEST_F(ObjectModel, ListingEventsReachEachConnectedSinkOnceAndSkipRemovedSinks) 
     phoneObjects->get_Count(&phoneCount);
     ASSERT_EQ(S_OK, phone->GetObjectsAsynch(&phoneId));
     ASSERT_TRUE(phoneSink->WaitFor(phoneId));
-    auto calls = phoneSink->CallsFor(phoneId);
+    auto calls = phoneSink->Completions(phoneId);
     ASSERT_EQ(1u, calls.size());
     EXPECT_EQ(0u, calls[0].result);
     EXPECT_EQ(phoneCount, calls[0].count);
@@ -836,7 +836,7 @@ TEST_F(ObjectModel, ListingAnEmptyOrVanishedFolderAsynchronously) {
     LONG emptyId = 0, goneId = 0;
     ASSERT_EQ(S_OK, empty->GetObjectsAsynch(&emptyId));
     ASSERT_TRUE(emptySink->WaitFor(emptyId));
-    auto calls = emptySink->CallsFor(emptyId);
+    auto calls = emptySink->Completions(emptyId);
     ASSERT_EQ(1u, calls.size());
     EXPECT_EQ(0u, calls[0].result);
     EXPECT_TRUE(calls[0].object);
@@ -848,7 +848,7 @@ TEST_F(ObjectModel, ListingAnEmptyOrVanishedFolderAsynchronously) {
     ASSERT_TRUE(RemoveDirectoryW(pc.c_str()));
     ASSERT_EQ(S_OK, gone->GetObjectsAsynch(&goneId));
     ASSERT_TRUE(goneSink->WaitFor(goneId));
-    calls = goneSink->CallsFor(goneId);
+    calls = goneSink->Completions(goneId);
     ASSERT_EQ(1u, calls.size());
     EXPECT_NE(0u, calls[0].result);
     EXPECT_FALSE(calls[0].object);
