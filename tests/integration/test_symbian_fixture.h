@@ -19,6 +19,7 @@
 #include "connector/SymbianMountpoint.h"
 #include "module/FMService.h"
 #include "vnlog/LogManager.h"
+#include "../support/log_capture.h"
 
 namespace symtest {
 
@@ -31,43 +32,7 @@ constexpr DWORD kHangMs = 60000;  // turns a hang into a failure; nothing depend
 
 inline std::wstring SamplePath(const wchar_t* name) { return WindowsPath(MORVANE_SAMPLES_DIR) + L"\\" + name; }
 
-class LogLines {
-public:
-    LogLines() {
-        qzlog::set_max_level(qzlog::level_trace);
-        qzlog::set_capture([this](const qzlog::captured_line& l) {
-            com::ScopedLock lock(m_lock);
-            m_lines.push_back({l.logger_name, l.text});
-        });
-    }
-    ~LogLines() {
-        qzlog::clear_capture();
-        qzlog::reload_level_settings();
-    }
-    // First line at or after from that ends with text (or holds it, when
-    // anywhere) and whose logger ends with level, if given; -1 if none.
-    int Find(const std::string& text, int from = 0, const std::string& level = "", bool anywhere = false) {
-        com::ScopedLock lock(m_lock);
-        for (int i = std::max(from, 0); i < static_cast<int>(m_lines.size()); ++i) {
-            const std::string& t = m_lines[i].second;
-            const bool hit = anywhere ? t.find(text) != std::string::npos : EndsWith(t, text);
-            if (hit && EndsWith(m_lines[i].first, level)) return i;
-        }
-        return -1;
-    }
-    int Has(const std::string& piece, int from = 0) { return Find(piece, from, "", true); }
-    int Size() {
-        com::ScopedLock lock(m_lock);
-        return static_cast<int>(m_lines.size());
-    }
-
-private:
-    static bool EndsWith(const std::string& t, const std::string& s) {
-        return t.size() >= s.size() && t.compare(t.size() - s.size(), s.size(), s) == 0;
-    }
-    com::CriticalSection m_lock;
-    std::vector<std::pair<std::string, std::string>> m_lines;  // logger, text
-};
+using LogLines = testlog::LogCapture;
 
 inline std::wstring PathOf(CStorageObject* object) {
     BSTR path = nullptr;

@@ -13,6 +13,7 @@
 #include "Morvane.h"
 #include "operations/AsynchOperationExecutor.h"
 #include "vnlog/LogManager.h"
+#include "../support/log_capture.h"
 
 namespace {
 
@@ -77,29 +78,7 @@ void runOnWorker(const Executor& executor, std::function<void()> body)
     expectReleasedOnce(op);
 }
 
-class LogCapture {
-public:
-    LogCapture()
-    {
-        qzlog::set_max_level(qzlog::level_trace);
-        qzlog::set_capture([this](const qzlog::captured_line& line) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_lines.push_back(line);
-            if (!m_trigger.empty() && line.text.find(m_trigger) != std::string::npos) m_seen.set();
-        });
-    }
-    ~LogCapture() { qzlog::clear_capture(); qzlog::reload_level_settings(); }
-    std::vector<qzlog::captured_line> lines() { std::lock_guard<std::mutex> lock(m_mutex); return m_lines; }
-    // seen() is set once a line containing the text is written.
-    void watchFor(const std::string& text) { std::lock_guard<std::mutex> lock(m_mutex); m_trigger = text; }
-    Event& seen() { return m_seen; }
-
-private:
-    std::mutex m_mutex;
-    std::vector<qzlog::captured_line> m_lines;
-    std::string m_trigger;
-    Event m_seen;
-};
+using testlog::LogCapture;
 
 bool contains(const qzlog::captured_line& line, const char* text) { return line.text.find(text) != std::string::npos; }
 
@@ -149,7 +128,7 @@ TEST_F(ExecutorTest, FailingOperationIsReleasedOnceAndQuitDoesNotEndTheLoop)
     EXPECT_EQ(1, failing.executions.load());
     EXPECT_EQ(1, after.executions.load());
     int failures = 0;
-    for (const auto& line : capture.lines())
+    for (const auto& line : capture.Lines())
         failures += line.level == qzlog::level_error && contains(line, "Failed to start executing operation.");
     EXPECT_EQ(1, failures);
 }
@@ -164,7 +143,7 @@ TEST_F(ExecutorTest, SignalWhileIdleLogsOneErrorAndNothingElse)
     expectReleasedOnce(probe);
 
     std::vector<std::string> beforeProbe;
-    for (const auto& line : capture.lines()) {
+    for (const auto& line : capture.Lines()) {
         if (contains(line, "Begin execution of Asynch Operation.")) break;
         beforeProbe.push_back(line.text);
         EXPECT_EQ(qzlog::level_error, line.level);
@@ -195,12 +174,15 @@ TEST_F(ExecutorTest, WaitReturnsFirstSignalledObjectInListOrder)
 TEST_F(ExecutorTest, SignalOfUnlistedObjectDoesNotEndTheWait)
 {
     LogCapture capture;
-    capture.watchFor("No Wait Object that we were waiting on was signalled.");
+    Event passedOver;
+    capture.OnLine([&](const qzlog::captured_line& line) {
+        if (contains(line, "No Wait Object that we were waiting on was signalled.")) passedOver.set();
+    });
     runOnWorker(executor, [&] {
         CWaitObject listed(&executor), unlisted(&executor);
         // Signals the listed one only after the wait has passed over the other.
         std::thread signaller([&] {
-            EXPECT_TRUE(capture.seen().wait());
+            EXPECT_TRUE(passedOver.wait());
             listed.Signal();
         });
         // From another thread, so its signal is a message the wait must pass over.
@@ -268,7 +250,7 @@ TEST(ExecutorStop, DeletionFromTheWorkerThreadEndsTheThread)
     expectReleasedOnce(deleting);
     expectReleasedOnce(queued);
     EXPECT_EQ(0, queued.executions.load());
-    for (const auto& line : capture.lines()) EXPECT_GT(line.level, qzlog::level_error) << line.text;
+    for (const auto& line : capture.Lines()) EXPECT_GT(line.level, qzlog::level_error) << line.text;
 }
 
 // A loop of its own, as the stream copier has; it stops itself in its destructor.

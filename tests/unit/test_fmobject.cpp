@@ -9,6 +9,8 @@
 #include <vector>
 
 #include <vnlog/LogManager.h>
+#include "../support/log_capture.h"
+#include "fm_outer.h"
 
 #include "com/ComUtil.h"
 #include "connector/DeviceConnector.h"
@@ -20,67 +22,9 @@ namespace {
 using com::ComPtr;
 using com::UniqueBstr;
 
-// Collects the text of every log line written while it lives.
-class LogLines {
-public:
-    LogLines() {
-        qzlog::set_capture([this](const qzlog::captured_line& line) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_texts.push_back(line.text);
-        });
-    }
-    ~LogLines() { qzlog::clear_capture(); }
-    bool Contains(const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const auto& t : m_texts)
-            if (t.find(text) != std::string::npos) return true;
-        return false;
-    }
+using LogLines = testlog::LogCapture;
 
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_texts;
-};
-
-// The smallest outer object: its own IUnknown, everything else from the inner.
-class TestOuter : public IUnknown {
-public:
-    virtual ~TestOuter() = default;
-    static TestOuter* Create() {
-        auto* outer = new TestOuter;
-        outer->m_refs = 1;
-        if (FAILED(FMObjectImpl::CreateInner(outer, &outer->m_inner, &outer->m_impl))) {
-            delete outer;
-            return nullptr;
-        }
-        return outer;
-    }
-    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
-        if (IsEqualIID(iid, IID_IUnknown)) {
-            *ppv = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return m_inner->QueryInterface(iid, ppv);
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG r = InterlockedDecrement(&m_refs);
-        if (r == 0) {
-            m_refs = 1;  // guards against the inner's releases re-entering
-            m_inner->Release();
-            delete this;
-        }
-        return r;
-    }
-    FMObjectImpl* Impl() const { return m_impl; }
-    LONG Refs() const { return m_refs; }
-
-private:
-    LONG m_refs = 0;
-    IUnknown* m_inner = nullptr;
-    FMObjectImpl* m_impl = nullptr;
-};
+using TestOuter = unittest::FMOuter;
 
 class FakeStorage : public CStorageObject {
 public:

@@ -19,43 +19,11 @@
 #include "com/ComUtil.h"
 #include "mapping/FolderMapping.h"
 #include "vnlog/LogManager.h"
+#include "../support/log_capture.h"
 
 namespace mapping_test {
 
-// Collects the texts of every line written while it lives.
-class LogCapture {
-public:
-    LogCapture() {
-        qzlog::set_max_level(qzlog::level_trace);
-        qzlog::set_capture([this](const qzlog::captured_line& l) {
-            com::ScopedLock lock(m_lock);
-            m_lines.push_back(l);
-        });
-    }
-    ~LogCapture() {
-        qzlog::clear_capture();
-        qzlog::reload_level_settings();
-    }
-    // Lines of that level whose text ends with the given message.
-    int Count(int level, const std::string& message) {
-        com::ScopedLock lock(m_lock);
-        int n = 0;
-        for (const auto& l : m_lines)
-            n += l.level == level && l.text.size() >= message.size() &&
-                 l.text.compare(l.text.size() - message.size(), message.size(), message) == 0;
-        return n;
-    }
-    // Lines of any level whose text ends with the message.
-    int Count(const std::string& message) {
-        int n = 0;
-        for (int level = qzlog::level_fatal; level <= qzlog::level_trace; ++level) n += Count(level, message);
-        return n;
-    }
-
-private:
-    com::CriticalSection m_lock;
-    std::vector<qzlog::captured_line> m_lines;
-};
+using testlog::LogCapture;
 
 // One answer of the fake Capability Manager.
 struct Answer {

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include <vnlog/LogManager.h>
+#include "../support/log_capture.h"
+#include "fm_outer.h"
 
 #include "com/ComUtil.h"
 #include "objects/FMObjectImpl.h"
@@ -24,66 +26,10 @@ namespace {
 using com::ComPtr;
 using com::UniqueBstr;
 
-class LogLines {
-public:
-    LogLines() {
-        qzlog::set_capture([this](const qzlog::captured_line& line) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_texts.push_back(line.text);
-        });
-    }
-    ~LogLines() { qzlog::clear_capture(); }
-    bool Contains(const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const auto& t : m_texts)
-            if (t.find(text) != std::string::npos) return true;
-        return false;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_texts;
-};
+using LogLines = testlog::LogCapture;
 
 // An outer object whose events come from its aggregated common part.
-class TargetObject : public IUnknown {
-public:
-    virtual ~TargetObject() = default;
-    static TargetObject* Create() {
-        auto* t = new TargetObject;
-        t->m_refs = 1;
-        if (FAILED(FMObjectImpl::CreateInner(t, &t->m_inner, &t->m_impl))) {
-            delete t;
-            return nullptr;
-        }
-        return t;
-    }
-    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
-        if (IsEqualIID(iid, IID_IUnknown)) {
-            *ppv = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return m_inner->QueryInterface(iid, ppv);
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG r = InterlockedDecrement(&m_refs);
-        if (r == 0) {
-            m_refs = 1;
-            m_inner->Release();
-            delete this;
-        }
-        return r;
-    }
-    FMObjectImpl* Impl() const { return m_impl; }
-    LONG Refs() const { return m_refs; }
-
-private:
-    LONG m_refs = 0;
-    IUnknown* m_inner = nullptr;
-    FMObjectImpl* m_impl = nullptr;
-};
+using TargetObject = unittest::FMOuter;
 
 // One recorded event: dispid, flags, and the arguments as received (last first).
 struct Event {

@@ -9,39 +9,13 @@
 #include "module/FMService.h"
 #include "objects/FileMgmt.h"
 #include "vnlog/LogManager.h"
+#include "../support/log_capture.h"
 
 namespace {
 
 using com::ComPtr;
 
-// Collects the texts of every line written while it lives.
-class LogCapture {
-public:
-    LogCapture() {
-        qzlog::set_max_level(qzlog::level_trace);
-        qzlog::set_capture([this](const qzlog::captured_line& l) {
-            com::ScopedLock lock(m_lock);
-            m_lines.push_back(l);
-        });
-    }
-    ~LogCapture() {
-        qzlog::clear_capture();
-        qzlog::reload_level_settings();
-    }
-    // Lines of that level whose text ends with the given message.
-    int Count(int level, const std::string& message) {
-        com::ScopedLock lock(m_lock);
-        int n = 0;
-        for (const auto& l : m_lines)
-            n += l.level == level && l.text.size() >= message.size() &&
-                 l.text.compare(l.text.size() - message.size(), message.size(), message) == 0;
-        return n;
-    }
-
-private:
-    com::CriticalSection m_lock;
-    std::vector<qzlog::captured_line> m_lines;
-};
+using testlog::LogCapture;
 
 // An object that is not a phone device.
 struct NotADevice : IUnknown {
