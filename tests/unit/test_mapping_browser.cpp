@@ -216,7 +216,6 @@ TEST_F(MappingBrowserConfig, InitFailures) {
     EXPECT_EQ(E_FAIL, InitMapping(mapping, L"dev1", L"imei-1"));
     EXPECT_EQ(1, log.Count(qzlog::level_error, "The request for mapped folders failed."));
     EXPECT_TRUE(mapping.GetMappedFolderPairs().empty());
-    EXPECT_EQ(4, log.Count(qzlog::level_error, "Failed to load configured mapping."));
 
     // Once the configuration answers, a retry loads it with a clean prefix.
     ConfigurePhone(capMgr);
@@ -326,7 +325,6 @@ TEST_F(MappingBrowserPaths, ForbiddenOperationsOfConfiguredFoldersOnly) {
     ASSERT_EQ(S_OK, InitMapping(m, L"dev1", L"imei-1"));
 
     EXPECT_EQ(0x0Cu, FolderOps(m, L"\\Phone\\"));
-    EXPECT_EQ(1, log.Count(qzlog::level_debug, "Found in mapping, forbiddenops=12"));
     EXPECT_EQ(0x80u, FolderOps(m, L"\\Phone\\Pictures\\"));
     EXPECT_EQ(0x40u, FolderOps(m, L"\\Phone\\Tunes\\"));
     // Exact, case-sensitive, whole path.
@@ -336,7 +334,6 @@ TEST_F(MappingBrowserPaths, ForbiddenOperationsOfConfiguredFoldersOnly) {
 
     // File flags come from the file's own folder.
     EXPECT_EQ(0x02u, FileOps(m, L"\\Phone\\a.txt"));
-    EXPECT_EQ(1, log.Count(qzlog::level_debug, "Parent folder found in mapping, forbidFileOps=2"));
     EXPECT_EQ(0x11u, FileOps(m, L"\\Phone\\Pictures\\a.jpg"));
     EXPECT_EQ(0x11u, FileOps(m, L"\\Phone\\Pictures\\Sub\\"));  // trailing backslashes removed first
     EXPECT_EQ(0u, FileOps(m, L"\\Phone\\Pictures\\Sub\\a.jpg"));

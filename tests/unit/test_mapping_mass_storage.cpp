@@ -102,8 +102,6 @@ TEST_F(MappingMassStorage, FindsTheRemovableDriveBySerialAndMapsOntoIt) {
     EXPECT_EQ(L"G:\\", mapping.GetPcDrive());
     EXPECT_EQ(L"E:\\", mapping.GetPhonePath());
     EXPECT_EQ(1, log.Count(qzlog::level_error, "Failed to GetVolumeInformation! error = 21"));
-    EXPECT_EQ(1, log.Count(qzlog::level_debug, "drive: Z:\\"));
-    EXPECT_EQ(0, log.Count(qzlog::level_debug, "drive: H:\\"));  // the search stops at the match
 
     // Phone-side paths take the card's drive letter.
     EXPECT_EQ((Paths{{L"G:\\Images\\", L"\\Card\\Imgs\\"},
@@ -185,7 +183,6 @@ TEST_F(MappingMassStorage, InitFailsWithoutSerialPathOrDrive) {
         EXPECT_GE(log.Count(c.message), 1) << c.name;
         platform->driveStringsFail = false;
     }
-    EXPECT_EQ(5, log.Count(qzlog::level_error, "Failed to get configured mass storage"));
 }
 
 TEST_F(MappingMassStorage, MountPointWithoutVirtualPathShowsTheDrive) {
@@ -230,7 +227,6 @@ TEST_F(MappingMassStorage, ForbiddenOperationsAndRestriction) {
     ASSERT_EQ(S_OK, Load(mapping));
 
     EXPECT_EQ(0x84u, FolderOps(mapping, L"\\Card\\"));
-    EXPECT_EQ(1, log.Count(qzlog::level_debug, "Found in mapping, forbiddenops=0x84"));
     EXPECT_EQ(0u, FolderOps(mapping, L"\\CARD\\"));
     EXPECT_EQ(0x08u, FileOps(mapping, L"\\Card\\Pictures\\a.jpg"));
     EXPECT_EQ(0u, FileOps(mapping, L"\\Card\\a.jpg"));
