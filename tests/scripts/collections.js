@@ -53,12 +53,7 @@ function checkFolder(phone, path) {
     for (var i = 0; i < entry.folders.length; i++) isFolder[entry.folders[i]] = true;
     var all = entry.folders.concat(entry.files);
     within(path + " Objects", function () { checkCollection(folder.Objects, path, all, isFolder, path + " Objects"); });
-    // The root's Files fails (E_FAIL) rather than being empty: not checked.
-    if (path != "\\") {
-        within(path + " Files", function () {
-            checkCollection(folder.Files, path, entry.files, isFolder, path + " Files");
-        });
-    }
+    within(path + " Files", function () { checkCollection(folder.Files, path, entry.files, isFolder, path + " Files"); });
     within(path + " Folders", function () {
         checkCollection(folder.Folders, path, entry.folders, isFolder, path + " Folders");
     });
@@ -66,7 +61,7 @@ function checkFolder(phone, path) {
     if (entry.files.length > 0) {
         failure(function () { return folder.Folders.Item(entry.files[0]); }, path + " Folders.Item(a file)");
     }
-    if (entry.folders.length > 0 && path != "\\") {
+    if (entry.folders.length > 0) {
         failure(function () { return folder.Files.Item(entry.folders[0]); }, path + " Files.Item(a folder)");
     }
     // An item of a collection is the object the path opens.
