@@ -22,9 +22,8 @@ using namespace phonesim::kit;
 
 const wchar_t kImei[] = L"490154203237518";
 
-std::wstring SamplePath(const wchar_t* name) { return WindowsPath(MORVANE_SAMPLES_DIR) + L"\\" + name; }
-
 using symtest::LogLines;
+using symtest::SamplePath;
 
 class Binding : public ::testing::Test {
 protected:

@@ -46,15 +46,7 @@ protected:
     void SetUp() override {
         PhoneTest::SetUp();
         m_unique = L"devops" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64() % 100000);
-        DeviceSpec phone;
-        phone.imei = kImei;
-        DriveSpec card;
-        card.letter = L'E';
-        card.label = L"Memory card";
-        card.removable = true;
-        card.media = 4;
-        phone.drives.push_back(card);
-        m_image.AddDevice(phone);
+        AddPhoneWithCard(4, L"Memory card", true);
         m_image.Fill(L'C', {Dir(L"ops\\Probe\\")});
         m_probePath = L"\\Phone\\ops\\Probe\\";
     }

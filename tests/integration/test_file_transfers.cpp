@@ -283,13 +283,7 @@ protected:
     void SetUp() override {
         PhoneTest::SetUp();
         m_unique = L"ftr" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64() % 100000);
-        DeviceSpec phone;
-        phone.imei = kImei;
-        DriveSpec card;
-        card.letter = L'E';
-        card.media = 3;
-        phone.drives.push_back(card);
-        m_image.AddDevice(phone);
+        AddPhoneWithCard(3);
         m_image.Fill(L'C', {Dir(L"Images\\")});
         m_image.Fill(L'E', {Dir(L"Photos\\" + m_unique + L"m\\")});  // also on the card: merged
         m_card = L"M:\\Photos\\" + m_unique;

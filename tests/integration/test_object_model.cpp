@@ -891,14 +891,7 @@ protected:
     void SetUp() override {
         PhoneTest::SetUp();
         m_unique = L"omt" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64() % 100000);
-        DeviceSpec phone;
-        phone.imei = kImei;
-        DriveSpec card;
-        card.letter = L'E';
-        card.label = L"Memory card";
-        card.media = 3;
-        phone.drives.push_back(card);
-        m_image.AddDevice(phone);
+        AddPhoneWithCard(3, L"Memory card");
         m_image.Fill(L'C', {Dir(L"Images\\")});
         m_image.Fill(L'E', {File(L"Photos\\" + m_unique + L"\\same.txt", "from the phone")});
         m_card = L"M:\\Photos\\" + m_unique;

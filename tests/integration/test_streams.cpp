@@ -459,13 +459,7 @@ protected:
     void SetUp() override {
         PhoneTest::SetUp();
         m_unique = L"str" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64() % 100000);
-        DeviceSpec phone;
-        phone.imei = kImei;
-        DriveSpec card;
-        card.letter = L'E';
-        card.media = 3;
-        phone.drives.push_back(card);
-        m_image.AddDevice(phone);
+        AddPhoneWithCard(3);
         m_image.Fill(L'C', {Dir(L"Images\\")});
         m_card = L"M:\\Photos\\" + m_unique;
         CreateDirectoryW(L"M:\\Photos", nullptr);

@@ -84,12 +84,7 @@ class SymbianCopy : public PhoneTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
-        DeviceSpec phone;
-        phone.imei = kImei;
-        DriveSpec card;
-        card.letter = L'E';
-        phone.drives.push_back(card);
-        m_image.AddDevice(phone);
+        AddPhoneWithCard();
         m_image.Fill(L'C', {Sized(L"Data\\photo.bin", 300000), File(L"Data\\existing.txt", "old content")});
         Bind(SamplePath(L"raw.xml"), L"phone-raw");
         m_photo = MakeFile(L"\\C:\\Data\\photo.bin", L"C:\\Data\\photo.bin");

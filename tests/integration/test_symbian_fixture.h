@@ -64,6 +64,18 @@ protected:
         CoUninitialize();
     }
 
+    // The test phone with a second drive E: as described.
+    void AddPhoneWithCard(long media = 6, const wchar_t* label = nullptr, bool removable = false) {
+        DeviceSpec phone;
+        phone.imei = kImei;
+        DriveSpec card;
+        card.letter = L'E';
+        card.media = media;
+        card.removable = removable;
+        if (label) card.label = label;
+        phone.drives.push_back(card);
+        m_image.AddDevice(phone);
+    }
     // The phone image is described first; then the service is bound.
     void Bind(const std::wstring& configPath, const wchar_t* uid) {
         m_config.reset(new CapabilityConfig(configPath));

@@ -296,12 +296,7 @@ class SymbianMergedListing : public PhoneTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
-        DeviceSpec phone;
-        phone.imei = kImei;
-        DriveSpec card;
-        card.letter = L'E';
-        phone.drives.push_back(card);
-        m_image.AddDevice(phone);
+        AddPhoneWithCard();
         m_image.Fill(L'C', {Dir(L"Images\\")});
         m_image.Fill(L'E', {Dir(L"Photos\\"), Dir(L"Music\\"), Dir(L"Other\\"), Dir(L"Data\\Videos\\")});
         Bind(SamplePath(L"memorycard.xml"), L"phone-card");
