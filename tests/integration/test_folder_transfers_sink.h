@@ -136,14 +136,13 @@ public:
         }
         Settle();
         if (!sink) return out;
+        // Every completion of the transaction, of whatever kind, counts.
+        out.completions = sink->Completions(out.id).size();
         const auto completions = sink->Of(out.id, completion);
-        out.completions = completions.size();
         if (!completions.empty()) {
             out.result = completions[0].result;
             out.object = completions[0].object;
         }
-        for (DISPID other : {kCopyToPc, kMoveToPc, kCopyFolderFromPc, kMoveFolderFromPc})
-            if (other != completion) out.completions += sink->Of(out.id, other).size();
         for (const auto& e : sink->Of(out.id, kReplaceFolder)) {
             out.folderQuestions.push_back(e.name);
             out.offered.push_back(e.offered);
