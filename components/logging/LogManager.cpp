@@ -14,6 +14,12 @@
 
 namespace qzlog {
 
+namespace detail {
+std::atomic<int> g_maxLevel{kLevelUnread};
+}  // namespace detail
+
+using detail::g_maxLevel;
+
 namespace {
 
 class FileHandle {
@@ -38,7 +44,6 @@ struct ApplicationFile {
 
 const char* const kLevelNames[] = {"OFF", "FATAL", "ERROR", "WARNING", "EVENT", "INFO", "DEBUG", "TRACE"};
 
-std::atomic<int> g_maxLevel{-1};  // -1: not read yet
 std::atomic<bool> g_pinned{false};
 std::atomic<long> g_linesWritten{0};
 
@@ -83,9 +88,9 @@ std::string narrow(const std::wstring& s) {
 
 int settingsLevel() {
     int level = g_maxLevel.load(std::memory_order_relaxed);
-    if (level < 0) {
+    if (level == detail::kLevelUnread) {
         level = read_level_settings();
-        int expected = -1;
+        int expected = detail::kLevelUnread;
         if (!g_maxLevel.compare_exchange_strong(expected, level)) level = expected;
     }
     return level;
@@ -175,10 +180,6 @@ private:
 logger::logger(std::string name) : m_name(std::move(name)), m_level(levelFromName(m_name)) {}
 
 logger::~logger() = default;
-
-bool logger::is_enabled(int) const {
-    return m_level <= g_maxLevel.load(std::memory_order_relaxed);
-}
 
 log_manager& default_log_manager() {
     // Owns the loggers until the module unloads; the level settings are read

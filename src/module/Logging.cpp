@@ -135,7 +135,8 @@ qzlog::logger& levelLogger(LogLevel level) {
     return *cachedLevelLogger(level);
 }
 
-LogMessage::LogMessage(LogLevel level, const char* file, int line, const char* prettyFunction) : m_logger(nullptr) {
+__attribute__((noinline)) void LogMessage::open(LogLevel level, const char* file, int line,
+                                                const char* prettyFunction) {
     try {
         m_logger = cachedLevelLogger(level);
     } catch (...) {

@@ -1,5 +1,6 @@
-// Log statements of the product. A statement costs one is_enabled test when its
-// level is off: no buffer is made and nothing after the test is evaluated.
+// Log statements of the product. A statement of a level that is off costs one
+// relaxed load and a compare, inlined: no logger lookup, no buffer, and
+// nothing after the test is evaluated.
 //
 //   LOG_TRACE << "Enter";
 //   LOG_DEBUG << "SetDevice called for object 0x" << this;   // pointers: hex, no "0x"
@@ -16,7 +17,7 @@
 #include <string_view>
 #include <type_traits>
 
-namespace qzlog { class logger; }
+#include <vnlog/LogManager.h>
 
 enum LogLevel {
     LOGLEVEL_FATAL = 1,
@@ -46,7 +47,9 @@ template <class T> LogHexValue LogHex(T v) { return LogHexValue{static_cast<uint
 
 class LogMessage {
 public:
-    LogMessage(LogLevel level, const char* file, int line, const char* prettyFunction);
+    LogMessage(LogLevel level, const char* file, int line, const char* prettyFunction) : m_logger(nullptr) {
+        if (__builtin_expect(qzlog::level_may_be_enabled(level), 0)) open(level, file, line, prettyFunction);
+    }
     ~LogMessage() { if (m_buffer) finish(); }
     LogMessage(const LogMessage&) = delete;
     LogMessage& operator=(const LogMessage&) = delete;
@@ -77,7 +80,9 @@ private:
     void put(const wchar_t& c) { put(std::wstring_view(&c, 1)); }
     void put(const LogHexValue& v);
     void putPointer(const void* p);
-    // Kept out of the disabled path: buffer and prefix, and the final write.
+    // Kept out of the disabled path: the logger's own test, buffer and
+    // prefix, and the final write.
+    void open(LogLevel level, const char* file, int line, const char* prettyFunction);
     void begin(const char* file, int line, const char* prettyFunction);
     void finish() noexcept;
 

@@ -8,10 +8,25 @@
 // WARNING, EVENT, INFO, DEBUG, TRACE, OFF (any case) or 0-7 (0 = OFF).
 #pragma once
 
+#include <atomic>
+#include <climits>
 #include <functional>
 #include <string>
 
 namespace qzlog {
+
+namespace detail {
+// Until the settings are read every level passes the gate below, so the
+// first statement of each level reaches the manager, which reads them.
+constexpr int kLevelUnread = INT_MAX;
+extern std::atomic<int> g_maxLevel;
+}  // namespace detail
+
+// The whole cost of a statement of a disabled level: one relaxed load and a
+// compare. A true answer may still be a disabled logger (settings unread).
+inline bool level_may_be_enabled(int level) {
+    return level <= detail::g_maxLevel.load(std::memory_order_relaxed);
+}
 
 enum level_number {
     level_off = 0,
@@ -38,7 +53,7 @@ public:
     const std::string& name() const { return m_name; }
     int level() const { return m_level; }
     // All statements share one priority; filtering is by level only.
-    bool is_enabled(int priority) const;
+    bool is_enabled(int) const { return m_level <= detail::g_maxLevel.load(std::memory_order_relaxed); }
 
 private:
     std::string m_name;
