@@ -91,8 +91,12 @@ private:
     bool m_failed = false;
 };
 
-#define KVLOG(level) \
-    if (LogMessage kvlogMessage_{(level), __FILE__, __LINE__, __PRETTY_FUNCTION__}; !kvlogMessage_) {} else kvlogMessage_
+// The level is tested before the statement's object exists, so a disabled
+// statement is the load, the compare and a jump over the rest.
+#define KVLOG(level)                                                                                 \
+    if (!qzlog::level_may_be_enabled(level)) {}                                                      \
+    else if (LogMessage kvlogMessage_{(level), __FILE__, __LINE__, __PRETTY_FUNCTION__}; !kvlogMessage_) {} \
+    else kvlogMessage_
 
 // Where a log line of a shared helper is attributed: the calling method.
 struct LogSite {
@@ -103,7 +107,8 @@ struct LogSite {
 #define KV_LOG_SITE (LogSite{__FILE__, __LINE__, __PRETTY_FUNCTION__})
 
 #define KVLOG_AT(level, site)                                                                            \
-    if (LogMessage kvlogMessage_{(level), (site).file, (site).line, (site).function}; !kvlogMessage_) {} \
+    if (!qzlog::level_may_be_enabled(level)) {}                                                          \
+    else if (LogMessage kvlogMessage_{(level), (site).file, (site).line, (site).function}; !kvlogMessage_) {} \
     else kvlogMessage_
 
 #define LOG_FATAL   KVLOG(LOGLEVEL_FATAL)
