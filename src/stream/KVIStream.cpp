@@ -146,7 +146,7 @@ HRESULT CCopyFileToPC::copy(LONG* result) {
     }
     // Declared before the wait object, which calls them until it is destroyed.
     std::unique_ptr<CStreamFileToPcProgressCallbackFunction> progress(
-        new CStreamFileToPcProgressCallbackFunction(this, m_signals->progress.Get()));
+        new CStreamFileToPcProgressCallbackFunction(this, m_signals.get()));
     std::unique_ptr<CStreamFileToPcReplaceCallbackFunction> replace(new CStreamFileToPcReplaceCallbackFunction());
 
     CFile* file = m_pTarget ? dynamic_cast<CFile*>(m_pTarget->GetStorageObject()) : nullptr;
@@ -182,8 +182,22 @@ HRESULT CStreamFileToPcProgressCallbackFunction::Invoke(const wchar_t* path, sho
         LOG_DEBUG << "Cancel has been pressed.";
     }
     if (cancel) *cancel = answer;
-    SetEvent(m_hProgressEvent);
+    if (reachedWanted()) SetEvent(m_pSignals->progress.Get());
     return S_OK;
+}
+
+bool CStreamFileToPcProgressCallbackFunction::reachedWanted() {
+    const ULONGLONG wanted = m_pSignals->wanted.load();
+    if (wanted == 0) return false;
+    if (!m_hImage) {
+        m_hImage.Reset(CreateFileW(m_pOperation->LocalPath().c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Not there yet: let the reader look for itself.
+        if (!m_hImage) return true;
+    }
+    LARGE_INTEGER size;
+    return !GetFileSizeEx(m_hImage.Get(), &size) || static_cast<ULONGLONG>(size.QuadPart) >= wanted;
 }
 
 HRESULT CStreamFileToPcReplaceCallbackFunction::Invoke(const wchar_t*, DATE, ULONG, DATE, ULONG, long* answer) {
@@ -308,7 +322,16 @@ ULONGLONG CKVIStream::imageSize() {
 HRESULT CKVIStream::waitForImage(ULONGLONG end, ULONGLONG* size) {
     *size = imageSize();
     while (*size < end && !m_bCopyFinished) {
+        // Published before the size is looked at again: a copy that grows the
+        // image past end after that look sees it and signals.
+        m_signals->wanted.store(end);
+        *size = imageSize();
+        if (*size >= end) {
+            m_signals->wanted.store(0);
+            break;
+        }
         const DWORD wait = waitForCopySignal();
+        m_signals->wanted.store(0);
         if (wait == WAIT_OBJECT_0) {
             *size = imageSize();
         } else if (wait == WAIT_OBJECT_0 + 1) {

@@ -25,6 +25,10 @@ class FMObjectImpl;
 struct StreamCopySignals {
     com::UniqueHandle progress;
     com::UniqueHandle finished;
+    // The image size a waiting reader needs, 0 while none waits. Progress is
+    // signalled only once the image has reached it: a wake-up per copied
+    // piece costs more than the piece's copy.
+    std::atomic<ULONGLONG> wanted{0};
     // Null when the events cannot be made.
     static std::shared_ptr<StreamCopySignals> Create();
 };
@@ -85,13 +89,17 @@ private:
 // reader, and cancels the copy once its stream is gone.
 class CStreamFileToPcProgressCallbackFunction : public CProgressCallbackFunctionBase {
 public:
-    CStreamFileToPcProgressCallbackFunction(const CCopyFileToPC* operation, HANDLE progressEvent)
-        : m_pOperation(operation), m_hProgressEvent(progressEvent) {}
+    CStreamFileToPcProgressCallbackFunction(const CCopyFileToPC* operation, StreamCopySignals* signals)
+        : m_pOperation(operation), m_pSignals(signals) {}
     HRESULT Invoke(const wchar_t* path, short percent, short* cancel) override;
 
 private:
+    // Whether the image holds the bytes a waiting reader needs.
+    bool reachedWanted();
+
     const CCopyFileToPC* m_pOperation;  // not owned; outlives the copy
-    HANDLE m_hProgressEvent;            // not owned
+    StreamCopySignals* m_pSignals;      // not owned; outlives the copy
+    com::UniqueHandle m_hImage;         // opened once the image exists
 };
 
 // The image's folder is new, so an existing target is not ours: abort.
