@@ -63,9 +63,7 @@ class Apartments : public ObjectModelTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
-        DeviceSpec phone;
-        phone.imei = kImei;
-        m_image.AddDevice(phone);
+        AddPhone();
         m_image.Fill(L'C', {File(L"Images\\a.jpg", "jpeg!"), Dir(L"Images\\Empty\\"),
                             File(L"Data\\Documents\\report.txt", "report")});
         m_probePath = L"\\Phone\\Pictures\\Empty\\";

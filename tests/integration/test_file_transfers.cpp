@@ -94,9 +94,7 @@ class PhoneTransfers : public TransferTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
-        DeviceSpec phone;
-        phone.imei = kImei;
-        m_image.AddDevice(phone);
+        AddPhone();
         m_image.Fill(L'C', {Sized(L"Images\\big.bin", 300000), File(L"Images\\small.txt", "small"),
                             File(L"Images\\out.txt", "going out"), File(L"Images\\stays.txt", "staying"),
                             File(L"Images\\late.txt", "late"), Dir(L"Images\\Empty\\")});

@@ -64,6 +64,12 @@ protected:
         CoUninitialize();
     }
 
+    // The test phone with its one default drive C:.
+    void AddPhone() {
+        DeviceSpec phone;
+        phone.imei = kImei;
+        m_image.AddDevice(phone);
+    }
     // The test phone with a second drive E: as described.
     void AddPhoneWithCard(long media = 6, const wchar_t* label = nullptr, bool removable = false) {
         DeviceSpec phone;

@@ -19,9 +19,7 @@ class SymbianStorage : public PhoneTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
-        DeviceSpec phone;
-        phone.imei = kImei;
-        m_image.AddDevice(phone);
+        AddPhone();
         Entry photo = File(L"Images\\a.jpg", "jpeg!");
         photo.modified = kPhotoTime;
         m_image.Fill(L'C', {photo, File(L"Images\\ro.png", "png", FILE_ATTRIBUTE_READONLY),
