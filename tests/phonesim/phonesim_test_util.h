@@ -19,17 +19,11 @@ using com::ComPtr;
 using com::UniqueBstr;
 using namespace phonesim::kit;
 
-constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002L);
-constexpr HRESULT kPathNotFound = static_cast<HRESULT>(0x80070003L);
-constexpr HRESULT kAccessDenied = static_cast<HRESULT>(0x80070005L);
-constexpr HRESULT kDeviceNotReady = static_cast<HRESULT>(0x80070015L);
-constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80070070L);
-constexpr HRESULT kInvalidName = static_cast<HRESULT>(0x8007007BL);
-constexpr HRESULT kDirNotEmpty = static_cast<HRESULT>(0x80070091L);
-constexpr HRESULT kBadPathName = static_cast<HRESULT>(0x800700A1L);
-constexpr HRESULT kAlreadyExists = static_cast<HRESULT>(0x800700B7L);
-constexpr HRESULT kCancelled = static_cast<HRESULT>(0x800704C7L);
-constexpr HRESULT kDisconnected = static_cast<HRESULT>(0x80072745L);
+constexpr HRESULT Hr(unsigned long v) { return static_cast<HRESULT>(v); }
+constexpr HRESULT kFileNotFound = Hr(0x80070002), kPathNotFound = Hr(0x80070003), kAccessDenied = Hr(0x80070005),
+                  kDeviceNotReady = Hr(0x80070015), kDiskFull = Hr(0x80070070), kInvalidName = Hr(0x8007007B),
+                  kDirNotEmpty = Hr(0x80070091), kBadPathName = Hr(0x800700A1), kAlreadyExists = Hr(0x800700B7),
+                  kCancelled = Hr(0x800704C7), kDisconnected = Hr(0x80072745);
 
 constexpr wchar_t kImei[] = L"004400000000011";
 
@@ -48,19 +42,10 @@ protected:
     void SetUp() override {
         ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         DeviceSpec device{kImei};
-        DriveSpec card;
-        card.letter = L'E';
-        card.label = L"Memory card";
-        card.capacity = 2000000;
-        card.free = 1500000;
-        card.media = 3;
-        card.removable = true;
-        DriveSpec rom;
-        rom.letter = L'Z';
-        rom.label = L"ROM";
-        rom.capacity = 1000000;
-        rom.free = 0;
-        rom.media = 7;
+        DriveSpec card, rom;
+        card.letter = L'E', card.label = L"Memory card", card.capacity = 2000000, card.free = 1500000;
+        card.media = 3, card.removable = true;
+        rom.letter = L'Z', rom.label = L"ROM", rom.capacity = 1000000, rom.free = 0, rom.media = 7;
         rom.readOnly = true;
         device.drives = {DriveSpec(), card, rom};
         image.AddDevice(device);
