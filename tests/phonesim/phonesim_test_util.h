@@ -29,9 +29,7 @@ constexpr wchar_t kImei[] = L"004400000000011";
 
 inline VARIANT Index(long i) {
     VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = i;
+    V_VT(&v) = VT_I4, V_I4(&v) = i;
     return v;
 }
 
@@ -82,11 +80,6 @@ protected:
     }
     ComPtr<ISCDeviceStorageFile> FileAt(const std::wstring& path) {
         return Item<ISCDeviceStorageFile>(path, IID_ISCDeviceStorageFile);
-    }
-    long Count(long kind) {
-        long n = -1;
-        EXPECT_HRESULT_SUCCEEDED(control->CallCount(kind, &n));
-        return n;
     }
 
     PhoneImage image;
