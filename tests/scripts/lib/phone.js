@@ -1,11 +1,7 @@
-// Shared part of the script tests, read with eval by each test (the test
-// runner takes every tests/scripts/*.js as a test of its own).
-//
-// A ScriptPhone is the phone of tests/scripts/data/browser-phone.xml, copied
-// to a temporary folder so that operations never touch the sources, shown
-// through the browser mapping of components/capmgr/samples/browser.xml
-// (uid "phone-browser"), with a Morvane service bound to it by
-// PhoneSim.Control, which plays the Device Manager.
+// Shared part of the script tests, read with eval by each test. A ScriptPhone
+// is a copy of data/browser-phone.xml's phone shown through the browser
+// mapping of components/capmgr/samples/browser.xml, with a Morvane service
+// bound to it by PhoneSim.Control, which plays the Device Manager.
 
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 var shell = new ActiveXObject("WScript.Shell");
@@ -13,7 +9,6 @@ var scriptDir = fso.GetParentFolderName(WScript.ScriptFullName);
 var sourceRoot = fso.GetParentFolderName(fso.GetParentFolderName(scriptDir));
 
 var E_FAIL = 0x80004005 | 0;
-var E_NOTIMPL = 0x80004001 | 0;
 var E_ACCESSDENIED = 0x80070005 | 0;
 
 function check(cond, what) {
@@ -26,9 +21,7 @@ function hex(n) {
 
 // Runs f; an error it raises names what was being done.
 function within(what, f) {
-    try {
-        return f();
-    } catch (e) {
+    try { return f(); } catch (e) {
         var message = e.message ? e.message : hex(e.number);
         var wrapped = new Error(message.indexOf(what) == 0 ? message : what + ": " + message);
         wrapped.number = e.number;
@@ -38,9 +31,7 @@ function within(what, f) {
 
 // Runs f, which must throw; returns the error's HRESULT.
 function failure(f, what) {
-    try {
-        f();
-    } catch (e) {
+    try { f(); } catch (e) {
         check((e.number | 0) < 0, what + ": not a failure code: " + hex(e.number));
         return e.number | 0;
     }
@@ -88,11 +79,8 @@ function virtualFolders() {
 }
 
 function ScriptPhone() {
-    this.folder = null;
     this.capmgrValue = "HKCU\\Software\\Morvane\\CapMgr\\Config";
     this.previousCapmgr = undefined;  // not yet replaced
-    this.control = null;
-    this.service = null;
 }
 
 ScriptPhone.prototype.open = function () {
@@ -110,12 +98,8 @@ ScriptPhone.prototype.open = function () {
 
     // The Capability Manager reads its document from the registry when the
     // process has no MORVANE_CAPMGR_CONFIG; what was there is put back.
-    var previous = null;
-    try {
-        previous = shell.RegRead(this.capmgrValue);
-    } catch (e) {
-    }
-    this.previousCapmgr = previous;
+    this.previousCapmgr = null;
+    try { this.previousCapmgr = shell.RegRead(this.capmgrValue); } catch (e) {}
     shell.RegWrite(this.capmgrValue, fso.BuildPath(sourceRoot, "components\\capmgr\\samples\\browser.xml"), "REG_SZ");
 
     // The control keeps the simulator's session, and so the loaded phone, alive.
@@ -155,9 +139,10 @@ ScriptPhone.prototype.unbind = function () {
     this.control.UnbindService(this.service);
 };
 
-// Waits up to two seconds for cond (no WScript.Sleep under Wine).
+// Waits for cond (no WScript.Sleep under Wine); the bound only turns a hang
+// into a failure.
 function waitFor(cond) {
-    var until = new Date().getTime() + 2000;
+    var until = new Date().getTime() + 60000;
     while (!cond()) {
         if (new Date().getTime() > until) return false;
     }
@@ -165,45 +150,27 @@ function waitFor(cond) {
 }
 
 ScriptPhone.prototype.close = function () {
-    if (this.service) {
-        try {
-            this.unbind();
-        } catch (e) {
-        }
-    }
+    if (this.service) try { this.unbind(); } catch (e) {}
     if (this.previousCapmgr === null) {
         // Wine's WScript.Shell has no RegDelete.
         shell.Run("reg delete \"HKCU\\Software\\Morvane\\CapMgr\" /v Config /f", 0, true);
     } else if (this.previousCapmgr !== undefined) {
         shell.RegWrite(this.capmgrValue, this.previousCapmgr, "REG_SZ");
     }
-    if (this.folder) {
-        try {
-            fso.DeleteFolder(this.folder, true);
-        } catch (e) {
-        }
-    }
+    if (this.folder) try { fso.DeleteFolder(this.folder, true); } catch (e) {}
 };
 
 // Runs a test body with a bound phone; prints "ok" or the failure and sets
 // the exit code.
 function runWithPhone(body) {
-    var phone = null;
-    var failed = null;
+    var phone = new ScriptPhone(), failed = null;
     try {
-        phone = new ScriptPhone();
         phone.open();
         body(phone);
     } catch (e) {
         failed = e;
     }
-    if (phone) {
-        try {
-            phone.close();
-        } catch (e) {
-            if (!failed) failed = e;
-        }
-    }
+    try { phone.close(); } catch (e) { if (!failed) failed = e; }
     if (failed) {
         WScript.Echo("FAIL: " + failed.message + (failed.number ? " (" + hex(failed.number) + ")" : ""));
         WScript.Quit(1);
