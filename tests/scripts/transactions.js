@@ -31,19 +31,15 @@ runWithPhone(function (phone) {
     // What browser.xml forbids is refused at once, spends no id and leaves
     // the phone as it was.
     var refused = [
-        {what: "deleting a file of Documents", on: "C:\\Data\\Documents\\notes.txt",
-         request: function () { return fm.CreateFMFile("\\Phone\\Documents\\notes.txt").Delete(); }},
-        {what: "renaming a file of Pictures", on: "C:\\Images\\beach.jpg",
-         request: function () { return fm.CreateFMFile("\\Phone\\Pictures\\beach.jpg").Rename("b.jpg"); }},
-        {what: "deleting Sounds", on: "C:\\Sounds\\",
-         request: function () { return fm.CreateFMFolder("\\Phone\\Sounds\\").Delete(); }},
-        {what: "deleting Documents", on: "C:\\Data\\Documents\\",
-         request: function () { return fm.CreateFMFolder("\\Phone\\Documents\\").Delete(); }}
+        ["deleting a file of Documents", "C:\\Data\\Documents\\notes.txt", function () { return fm.CreateFMFile("\\Phone\\Documents\\notes.txt").Delete(); }],
+        ["renaming a file of Pictures", "C:\\Images\\beach.jpg", function () { return fm.CreateFMFile("\\Phone\\Pictures\\beach.jpg").Rename("b.jpg"); }],
+        ["deleting Sounds", "C:\\Sounds\\", function () { return fm.CreateFMFolder("\\Phone\\Sounds\\").Delete(); }],
+        ["deleting Documents", "C:\\Data\\Documents\\", function () { return fm.CreateFMFolder("\\Phone\\Documents\\").Delete(); }]
     ];
     for (var r = 0; r < refused.length; r++) {
-        failsWith(E_ACCESSDENIED, refused[r].request, refused[r].what);
-        check(fso.FileExists(phone.pcPath(refused[r].on)) || fso.FolderExists(phone.pcPath(refused[r].on)),
-              refused[r].what + ": still on the phone");
+        failsWith(E_ACCESSDENIED, refused[r][2], refused[r][0]);
+        var on = phone.pcPath(refused[r][1]);
+        check(fso.FileExists(on) || fso.FolderExists(on), refused[r][0] + ": still on the phone");
     }
     check(fso.FileExists(phone.pcPath("C:\\Images\\beach.jpg")) && !fso.FileExists(phone.pcPath("C:\\Images\\b.jpg")),
           "the refused rename left the name");

@@ -11,13 +11,9 @@ var sourceRoot = fso.GetParentFolderName(fso.GetParentFolderName(scriptDir));
 var E_FAIL = 0x80004005 | 0;
 var E_ACCESSDENIED = 0x80070005 | 0;
 
-function check(cond, what) {
-    if (!cond) throw new Error(what);
-}
+function check(cond, what) { if (!cond) throw new Error(what); }
 
-function hex(n) {
-    return "0x" + (n >>> 0).toString(16);
-}
+function hex(n) { return "0x" + (n >>> 0).toString(16); }
 
 // Runs f; an error it raises names what was being done.
 function within(what, f) {
@@ -45,9 +41,7 @@ function failsWith(hr, f, what) {
 
 // A COM DATE as milliseconds; Wine's JScript cannot take typeof of a VT_DATE,
 // but converts it with Date.
-function millis(date) {
-    return new Date(date).getTime();
-}
+function millis(date) { return new Date(date).getTime(); }
 
 // The virtual tree browser.xml makes of the phone: each virtual folder with
 // the phone folder behind it and what it shows. \Phone\ and Sounds are
@@ -118,9 +112,7 @@ ScriptPhone.prototype.pcPath = function (phonePath) {
 };
 
 // The phone's own view of an item, through the simulated connectivity component.
-ScriptPhone.prototype.phoneItem = function (phonePath) {
-    return this.device.GetStorageItem(phonePath);
-};
+ScriptPhone.prototype.phoneItem = function (phonePath) { return this.device.GetStorageItem(phonePath); };
 
 // An attribute of a drive in the phone description.
 ScriptPhone.prototype.drive = function (letter, attribute) {
@@ -135,9 +127,7 @@ ScriptPhone.prototype.describedMime = function (extension) {
     return node ? node.getAttribute("type") : null;
 };
 
-ScriptPhone.prototype.unbind = function () {
-    this.control.UnbindService(this.service);
-};
+ScriptPhone.prototype.unbind = function () { this.control.UnbindService(this.service); };
 
 // Waits for cond (no WScript.Sleep under Wine); the bound only turns a hang
 // into a failure.
