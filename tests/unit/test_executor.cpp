@@ -82,7 +82,7 @@ struct ExecutorTest : ::testing::Test {
     Executor executor;
 };
 
-TEST_F(ExecutorTest, OperationsRunInOrderAndNextWaitsForTheWaitingOne) {
+TEST_F(ExecutorTest, OperationsRunInOrderNextWaitsForTheWaitingOneAndAFailureIsReleasedOnce) {
     std::mutex mutex;
     std::vector<std::string> journal;
     auto note = [&](const char* s) { std::lock_guard<std::mutex> lock(mutex); journal.push_back(s); };
@@ -94,66 +94,48 @@ TEST_F(ExecutorTest, OperationsRunInOrderAndNextWaitsForTheWaitingOne) {
         note(Executor::WaitForMultipleObjects({&waitObject}) == &waitObject ? "first woke" : "first woke wrong");
         return S_OK;
     });
-    FakeOperation second([&] { note("second start"); return S_OK; });
+    FakeOperation failing([&] { note("failing start"); return E_FAIL; }), after;
 
     post(executor, first);
     ASSERT_TRUE(firstWaiting.wait());
-    // Queued ahead of the signal: the wait must leave both in the queue.
-    post(executor, second);
+    // Queued ahead of the signal: the wait must leave them in the queue.
+    post(executor, failing);
     PostThreadMessageW(executor.GetThreadId(), WM_APP, 0, 0);
     waitObject.Signal();
-
-    expectReleasedOnce(second);
     expectReleasedOnce(first);
-    EXPECT_EQ((std::vector<std::string>{"first start", "first woke", "second start"}), journal);
-}
-
-TEST_F(ExecutorTest, FailingOperationIsReleasedOnceAndQuitDoesNotEndTheLoop) {
-    FakeOperation failing([] { return E_FAIL; });
-    post(executor, failing);
-    PostThreadMessageW(executor.GetThreadId(), WM_QUIT, 0, 0);
-    FakeOperation after;
-    post(executor, after);
-
     expectReleasedOnce(failing);
+    // A quit does not end the loop.
+    PostThreadMessageW(executor.GetThreadId(), WM_QUIT, 0, 0);
+    post(executor, after);
     expectReleasedOnce(after);
-    EXPECT_EQ(1, failing.executions.load());
     EXPECT_EQ(1, after.executions.load());
+    EXPECT_EQ((std::vector<std::string>{"first start", "first woke", "failing start"}), journal);
 }
 
-TEST_F(ExecutorTest, WaitReturnsFirstSignalledObjectInListOrder) {
-    CWaitObject* results[3] = {};
-    runOnWorker(executor, [&] {
-        CWaitObject a(&executor), b(&executor);
-        b.Signal();
-        results[0] = Executor::WaitForMultipleObjects({&a, &b});
-        a.Signal();
-        results[1] = Executor::WaitForMultipleObjects({&a, &b});
-        b.Reset();
-        b.Signal();
-        results[2] = Executor::WaitForMultipleObjects({&b, &a});
-        EXPECT_EQ(&b, results[0]);
-        EXPECT_EQ(&a, results[1]);
-        EXPECT_EQ(&b, results[2]);
-    });
-}
-
-TEST_F(ExecutorTest, SignalOfUnlistedObjectDoesNotEndTheWait) {
+TEST_F(ExecutorTest, WaitReturnsTheFirstSignalledListedObjectAndPassesOverOthers) {
     LogCapture capture;
     Event passedOver;
     capture.OnLine([&](const qzlog::captured_line& line) {
         if (contains(line, "No Wait Object that we were waiting on was signalled.")) passedOver.set();
     });
     runOnWorker(executor, [&] {
-        CWaitObject listed(&executor), unlisted(&executor);
-        // Signals the listed one only after the wait has passed over the other.
+        CWaitObject a(&executor), b(&executor), unlisted(&executor);
+        b.Signal();
+        EXPECT_EQ(&b, Executor::WaitForMultipleObjects({&a, &b}));
+        a.Signal();
+        EXPECT_EQ(&a, Executor::WaitForMultipleObjects({&a, &b}));  // list order
+        b.Reset();
+        b.Signal();
+        EXPECT_EQ(&b, Executor::WaitForMultipleObjects({&b, &a}));
+        // A signal from another thread is a message the wait passes over; the listed
+        // one is signalled only after that.
+        a.Reset();
         std::thread signaller([&] {
             EXPECT_TRUE(passedOver.wait());
-            listed.Signal();
+            a.Signal();
         });
-        // From another thread, so its signal is a message the wait must pass over.
         std::thread([&] { unlisted.Signal(); }).join();
-        EXPECT_EQ(&listed, Executor::WaitForMultipleObjects({&listed}));
+        EXPECT_EQ(&a, Executor::WaitForMultipleObjects({&a}));
         signaller.join();
     });
 }

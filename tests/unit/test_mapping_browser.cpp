@@ -197,23 +197,17 @@ TEST_F(MappingBrowserPaths, ForbiddenOperationsOfConfiguredFoldersOnly) {
     CFMBrowserMapping m(platform);
     ASSERT_EQ(S_OK, InitMapping(m, L"dev1", L"imei-1"));
 
-    EXPECT_EQ(0x0Cu, FolderOps(m, L"\\Phone\\"));
-    EXPECT_EQ(0x80u, FolderOps(m, L"\\Phone\\Pictures\\"));
-    EXPECT_EQ(0x40u, FolderOps(m, L"\\Phone\\Tunes\\"));
-    // Exact, case-sensitive, whole path.
-    EXPECT_EQ(0u, FolderOps(m, L"\\phone\\"));
-    EXPECT_EQ(0u, FolderOps(m, L"\\Phone"));
-    EXPECT_EQ(0u, FolderOps(m, L"\\Phone\\Other\\"));
-
-    // File flags come from the file's own folder.
-    EXPECT_EQ(0x02u, FileOps(m, L"\\Phone\\a.txt"));
-    EXPECT_EQ(0x11u, FileOps(m, L"\\Phone\\Pictures\\a.jpg"));
-    EXPECT_EQ(0x11u, FileOps(m, L"\\Phone\\Pictures\\Sub\\"));  // trailing backslashes removed first
-    EXPECT_EQ(0u, FileOps(m, L"\\Phone\\Pictures\\Sub\\a.jpg"));
-    EXPECT_EQ(0u, FileOps(m, L"\\Phone\\Music\\a.mp3"));
-
-    EXPECT_EQ(0u, FileOps(m, L"\\"));
-    EXPECT_EQ(0u, FileOps(m, L"a.txt"));
+    struct Case { const wchar_t* path; bool folder; DWORD ops; };
+    const Case cases[] = {
+        {L"\\Phone\\", true, 0x0C}, {L"\\Phone\\Pictures\\", true, 0x80}, {L"\\Phone\\Tunes\\", true, 0x40},
+        // Folders: exact, case-sensitive, whole path.
+        {L"\\phone\\", true, 0}, {L"\\Phone", true, 0}, {L"\\Phone\\Other\\", true, 0},
+        // Files: from the file's own folder, trailing backslashes removed first.
+        {L"\\Phone\\a.txt", false, 0x02}, {L"\\Phone\\Pictures\\a.jpg", false, 0x11},
+        {L"\\Phone\\Pictures\\Sub\\", false, 0x11}, {L"\\Phone\\Pictures\\Sub\\a.jpg", false, 0},
+        {L"\\Phone\\Music\\a.mp3", false, 0}, {L"\\", false, 0}, {L"a.txt", false, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.ops, Ops(m, c.path, c.folder)) << testing::PrintToString(std::wstring(c.path));
     EXPECT_EQ(0u, m.getForbidFolderOps(nullptr));
     EXPECT_EQ(0u, m.getForbidFileOps(nullptr));
 }

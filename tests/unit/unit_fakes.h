@@ -83,14 +83,6 @@ public:
 
     void Set(const std::wstring& expression, Answer answer) { answers[expression] = std::move(answer); }
     void Set(const std::wstring& expression, std::vector<std::optional<std::wstring>> cells) { Set(expression, Answer::Of(cells)); }
-    // Answered expressions that nobody asked: a misspelt template leaves one.
-    std::vector<std::wstring> Unasked() const {
-        std::vector<std::wstring> out;
-        for (const auto& a : answers)
-            if (std::find(asked.begin(), asked.end(), a.first) == asked.end()) out.push_back(a.first);
-        return out;
-    }
-
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
         *ppv = nullptr;
