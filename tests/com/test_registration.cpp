@@ -12,14 +12,7 @@
 
 namespace {
 
-struct ClassInfo {
-    const CLSID* clsid;
-    const wchar_t* clsidText;
-    const wchar_t* progId;
-    const wchar_t* description;
-    const wchar_t* threading;
-    const IID* defaultIid;
-};
+struct ClassInfo { const CLSID* clsid; const wchar_t *clsidText, *progId, *description, *threading; const IID* defaultIid; };
 
 const ClassInfo kClasses[] = {
     {&CLSID_KVFileMgmtService, L"{8EE63AE3-2C61-4FA8-B1AF-DE9F7BAD49A9}", L"Morvane.KVFileMgmtService",
