@@ -2,15 +2,13 @@
 // apartments through the Global Interface Table gets its events there, and
 // the worker's renames and the phone's unbinding race with client threads
 // without harm.
-#include "test_object_model_fixture.h"
-
-#include <functional>
+#include "test_fixture.h"
 
 #include "operations/AsynchOperation.h"
 
 namespace {
 
-using namespace omtest;
+using namespace itest;
 
 const wchar_t kPictures[] = L"\\Phone\\Pictures\\";
 
@@ -59,7 +57,7 @@ ComPtr<IGlobalInterfaceTable> GlobalTable() {
     return table;
 }
 
-class Apartments : public ObjectModelTest {
+class Apartments : public PhoneTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
@@ -67,7 +65,7 @@ protected:
         m_image.Fill(L'C', {File(L"Images\\a.jpg", "jpeg!"), Dir(L"Images\\Empty\\"),
                             File(L"Data\\Documents\\report.txt", "report")});
         m_probePath = L"\\Phone\\Pictures\\Empty\\";
-        BindAs(SamplePath(L"browser.xml"), L"phone-browser");
+        Bind(SamplePath(L"browser.xml"), L"phone-browser");
     }
 };
 
@@ -234,10 +232,10 @@ TEST_F(Apartments, RenamesOnTheWorkerRaceWithReadsOfTheSameObject) {
             ASSERT_EQ(S_OK, file->get_Name(name.Receive()));
             ASSERT_EQ(S_OK, file->get_Path(path.Receive()));
             ASSERT_EQ(S_OK, file->get_Parent(parent.Receive()));
-            const std::wstring n = Text(name), p = Text(path);
-            ASSERT_TRUE(n == names[0] || n == names[1]) << com::ToAnsi(n.c_str());
+            const std::wstring n = name.c_str(), p = path.c_str();
+            ASSERT_TRUE(n == names[0] || n == names[1]) << Narrow(n);
             ASSERT_TRUE(p == L"\\Phone\\Documents\\" + names[0] || p == L"\\Phone\\Documents\\" + names[1])
-                << com::ToAnsi(p.c_str());
+                << Narrow(p);
             ++reads;
         }
         ASSERT_EQ(static_cast<ULONG>(KVFM_OK), sink->Completions(id)[0].result);
@@ -290,7 +288,7 @@ TEST_F(Apartments, UnbindingRacesWithPathResolutionOnOtherThreads) {
     for (int i = 0; i < 40; ++i) {
         ASSERT_EQ(S_OK, Unbind());
         Sleep(1);
-        ASSERT_EQ(S_OK, BindService(m_service.Get(), m_device.Get(), L"phone-browser"));
+        ASSERT_EQ(S_OK, Rebind(L"phone-browser"));
         Sleep(1);
     }
     stop.store(true);

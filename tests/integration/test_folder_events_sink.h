@@ -18,6 +18,12 @@ namespace evtest {
 
 using com::ComPtr;
 
+// The completions' dispatch ids, as the event interface declares them.
+enum : DISPID {
+    kDeleted = 1, kCopiedToPc = 3, kMovedToPc = 6, kFileCopiedIn = 11, kFolderCopiedIn = 12, kFileMovedIn = 13,
+    kFolderMovedIn = 14, kRenamed = 32, kFolderMade = 34, kObjectsListed = 35, kFilesListed = 36, kFoldersListed = 37
+};
+
 template <class C>
 LONG CountOf(IUnknown* collection, REFIID iid) {
     ComPtr<C> typed;
