@@ -35,7 +35,9 @@ TEST_F(Binding, EachConfigurationGetsItsMappings) {
         EXPECT_EQ(c.browser, !Connector()->GetMapping()->GetEntries().empty()) << Narrow(c.uid);
         auto card = Connector()->GetMassStorageMapping();
         EXPECT_EQ(c.card, card != nullptr) << Narrow(c.uid);
-        if (card) EXPECT_EQ(std::wstring(L"M:\\"), card->GetPcDrive());
+        if (card) {
+            EXPECT_EQ(std::wstring(L"M:\\"), card->GetPcDrive());
+        }
         EXPECT_EQ(std::wstring(kImei), std::wstring(static_cast<const wchar_t*>(Connector()->GetImei())));
         m_fm.Reset();
     }
@@ -48,28 +50,28 @@ TEST_F(Binding, ConnectNoticesFollowTheStateTable) {
     EXPECT_FALSE(m_object->IsDeviceBound());
 
     ASSERT_EQ(S_OK, Rebind(L"phone-browser"));
-  {  // what is held here keeps the connector alive
-    auto mapping = Connector()->GetMapping();
-    const unsigned long generation = Connector()->BindingGeneration();
-    const BindingGuard guard = Connector()->CurrentBinding();
-    EXPECT_TRUE(guard.Valid());
-    EXPECT_EQ(S_OK, Rebind(L"phone-browser"));  // the same phone again changes nothing
-    EXPECT_TRUE(guard.Valid());
-    EXPECT_EQ(mapping, Connector()->GetMapping());
-    EXPECT_EQ(generation, Connector()->BindingGeneration());
+    {  // what is held here keeps the connector alive
+        auto mapping = Connector()->GetMapping();
+        const unsigned long generation = Connector()->BindingGeneration();
+        const BindingGuard guard = Connector()->CurrentBinding();
+        EXPECT_TRUE(guard.Valid());
+        EXPECT_EQ(S_OK, Rebind(L"phone-browser"));  // the same phone again changes nothing
+        EXPECT_TRUE(guard.Valid());
+        EXPECT_EQ(mapping, Connector()->GetMapping());
+        EXPECT_EQ(generation, Connector()->BindingGeneration());
 
-    // Unbinding frees the binding's mappings for everyone but their holders,
-    // who see a new generation; binding again does not revive them.
-    EXPECT_EQ(S_OK, Unbind());
-    EXPECT_FALSE(m_object->IsDeviceBound());
-    EXPECT_FALSE(Connector()->IsInitialized());
-    EXPECT_FALSE(Connector()->GetMapping());
-    EXPECT_NE(generation, Connector()->BindingGeneration());
-    EXPECT_FALSE(guard.Valid());
-    EXPECT_TRUE(mapping->IsInitialized());
-    ASSERT_EQ(S_OK, Rebind(L"phone-browser"));
-    EXPECT_FALSE(guard.Valid());
-  }
+        // Unbinding frees the binding's mappings for everyone but their holders,
+        // who see a new generation; binding again does not revive them.
+        EXPECT_EQ(S_OK, Unbind());
+        EXPECT_FALSE(m_object->IsDeviceBound());
+        EXPECT_FALSE(Connector()->IsInitialized());
+        EXPECT_FALSE(Connector()->GetMapping());
+        EXPECT_NE(generation, Connector()->BindingGeneration());
+        EXPECT_FALSE(guard.Valid());
+        EXPECT_TRUE(mapping->IsInitialized());
+        ASSERT_EQ(S_OK, Rebind(L"phone-browser"));
+        EXPECT_FALSE(guard.Valid());
+    }
 
     // Gone from the device list, where another phone stays: none matches; a retry works.
     auto imei = B(kImei);

@@ -302,10 +302,10 @@ protected:
         return BindService(m_service.Get(), m_device.Get(), uid);
     }
 
-    // The card (the build's removable drive, serial 439041101) is E:\ shown as
-    // \Memory card\, restricted to the test's folder U (whose own files may not
-    // be renamed) and U-mapped\Videos\ shown as \Memory card\U-videos\. \Phone\
-    // is C:\ with nothing forbidden.
+    // The card (the build's removable drive, serial 439041101) is E: shown as
+    // "\Memory card", restricted to the test's folder U (whose own files may
+    // not be renamed) and U-mapped\Videos shown as "\Memory card\U-videos";
+    // "\Phone" is C: with nothing forbidden.
     void BindCard() {
         const std::string u = Narrow(m_unique);
         BindXml("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -353,7 +353,9 @@ protected:
         ComPtr<ISCDevice> device;
         ComPtr<I> out;
         EXPECT_HRESULT_SUCCEEDED(Connector()->GetISCDevice(device.Receive()));
-        if (device) EXPECT_HRESULT_SUCCEEDED(GetItem(device.Get(), devicePath, iid, out.ReceiveVoid()));
+        if (device) {
+            EXPECT_HRESULT_SUCCEEDED(GetItem(device.Get(), devicePath, iid, out.ReceiveVoid()));
+        }
         return out;
     }
     std::unique_ptr<CSymbianFolder> MakeFolder(const wchar_t* virtualPath, const std::wstring& devicePath) {
@@ -426,7 +428,9 @@ protected:
     LONG Run(Sink* sink, const std::function<HRESULT(LONG*)>& start) {
         LONG id = -1;
         EXPECT_EQ(S_OK, start(&id));
-        if (sink) EXPECT_TRUE(sink->WaitFor(id)) << "no completion for " << id;
+        if (sink) {
+            EXPECT_TRUE(sink->WaitFor(id)) << "no completion for " << id;
+        }
         DrawId();
         return id;
     }

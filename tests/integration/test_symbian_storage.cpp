@@ -160,39 +160,6 @@ TEST_F(SymbianStorage, ExploreForbiddenFolderListsOnlyItsMappedFolders) {
     EXPECT_EQ(Paths{L"\\Phone\\Docs\\"}, TakePaths(folders));
 }
 
-TEST_F(SymbianStorage, RenameDeleteAndNewFolderReachThePhoneOnlyWithPlainNames) {
-    BindBrowser();
-    auto pictures = MakeFolder(L"\\Phone\\Pictures\\", L"C:\\Images\\");
-    auto photo = MakeFile(L"\\Phone\\Pictures\\a.jpg", L"C:\\Images\\a.jpg");
-    auto holiday = MakeFolder(L"\\Phone\\Pictures\\Holiday\\", L"C:\\Images\\Holiday\\");
-    com::UniqueBstr album(L"Album"), renamed(L"b.jpg"), trips(L"Trips");
-    BSTR name = album.Get();
-    EXPECT_EQ(S_OK, pictures->NewFolder(name));
-    EXPECT_TRUE(FileExists(m_image.PcPath(L"C:\\Images\\Album\\")));
-    EXPECT_EQ(static_cast<HRESULT>(0x800700B7), pictures->NewFolder(name));  // the phone's own result
-    name = renamed.Get();
-    EXPECT_EQ(S_OK, photo->Rename(name));
-    EXPECT_TRUE(FileExists(m_image.PcPath(L"C:\\Images\\b.jpg")));
-    name = trips.Get();
-    EXPECT_EQ(S_OK, holiday->Rename(name));
-    EXPECT_TRUE(FileExists(m_image.PcPath(L"C:\\Images\\Trips\\")));
-
-    EXPECT_EQ(E_ACCESSDENIED, MakeFile(L"\\Phone\\Pictures\\ro.png", L"C:\\Images\\ro.png")->Delete());
-    EXPECT_EQ(static_cast<HRESULT>(0x80070091), MakeFolder(L"\\Phone\\Sounds\\", L"C:\\Sounds\\")->Delete());
-    EXPECT_EQ(S_OK, MakeFolder(L"\\C:\\Empty\\", L"C:\\Empty\\")->Delete());
-    EXPECT_FALSE(FileExists(m_image.PcPath(L"C:\\Empty\\")));
-
-    ASSERT_HRESULT_SUCCEEDED(m_control->ResetCallCounts());
-    for (const wchar_t* bad : {L"..", L".", L".. ", L"..\\x", L"a/b", L"sub\\dir", L""}) {
-        com::UniqueBstr text(bad);
-        name = text.Get();
-        EXPECT_EQ(E_INVALIDARG, pictures->NewFolder(name)) << bad;
-        EXPECT_EQ(E_INVALIDARG, pictures->Rename(name)) << bad;
-        EXPECT_EQ(E_INVALIDARG, photo->Rename(name)) << bad;
-    }
-    EXPECT_EQ(0, Calls());
-}
-
 TEST_F(SymbianStorage, PhoneFailuresBecomeResults) {
     BindBrowser();
     auto photo = MakeFile(L"\\Phone\\Pictures\\a.jpg", L"C:\\Images\\a.jpg");
