@@ -1,7 +1,7 @@
-// The memory card's items on its removable PC drive: properties, rename,
-// delete and new folder with their refusals, listings through the mapping,
-// merged folders (the phone's children, then the card's), copies to and from
-// the PC with progress per chunk, and use after the binding has ended.
+// The memory card's items on its removable PC drive: properties, names that
+// are refused, listings through the mapping, merged folders (the phone's
+// children, then the card's), copies to and from the PC with progress per
+// chunk, and use after the binding has ended.
 #include "test_fixture.h"
 
 namespace {
