@@ -712,7 +712,7 @@ TEST_F(ObjectModel, CollectionsCountLookUpAndEnumerateInListOrder) {
     for (VARIANT& v : all) VariantClear(&v);
 }
 
-TEST_F(ObjectModel, ListingEventsReachEachConnectedSinkOnceAndSkipRemovedSinks) {
+TEST_F(ObjectModel, ListingEventsReachEachConnectedSinkOnceAndNotAfterUnadvise) {
     BindBrowser();
     auto pictures = Folder(kPictures);
     ComPtr<IKVFMObjects> objects;
