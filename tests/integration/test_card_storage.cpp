@@ -119,7 +119,9 @@ TEST_F(CardStorage, ListsPhoneChildrenThenCardChildrenKeepingDuplicates) {
     }
 }
 
-TEST_F(CardStorage, SubfolderTheCardDoesNotMapStaysAPhoneFolder) {
+// A subfolder the card does not map stays a phone folder; card children the
+// mapping cannot name (other folders of the shared card) are left out.
+TEST_F(CardStorage, MergingFollowsWhatTheCardMappingNames) {
     PhoneFill({Dir(L"Images"), Dir(L"phone-only")});
     BindCard();
     auto merge = Merge(L"", std::make_shared<PartialCardMapping>(m_mass, L"phone-only"));
@@ -131,26 +133,20 @@ TEST_F(CardStorage, SubfolderTheCardDoesNotMapStaysAPhoneFolder) {
         EXPECT_EQ(PathOf(child) == Virtual(L"Images\\"), dynamic_cast<CMergeFolder*>(child) != nullptr)
             << Narrow(PathOf(child));
     }
-}
 
-TEST_F(CardStorage, CardChildrenTheMappingCannotNameAreLeftOut) {
-    PhoneFill({});
-    BindCard();
-    // Other folders and files of the shared card, which this configuration does not show.
     ASSERT_TRUE(CreateDirectoryW((m_drive + m_unique + L"-mapped").c_str(), nullptr));
     ComPtr<ISCDrive> drive;
     ASSERT_HRESULT_SUCCEEDED(GetItem(m_device.Get(), L"E:", IID_ISCDrive, drive.ReceiveVoid()));
     ComPtr<ISCDeviceStorageDirectory> root;
     ASSERT_HRESULT_SUCCEEDED(drive->get_RootDirectory(root.Receive()));
-    com::UniqueBstr virtualPath(L"\\Memory card\\"), pcPath(m_drive.c_str());
-    CMergeFolder merge(Connector(), virtualPath.Get(), pcPath.Get(), root.Get(), Connector()->GetMapping(), m_mass,
-                       Connector()->CurrentBinding());
-    Owned<CFolder> folders;
-    ASSERT_EQ(S_OK, merge.GetCFolders(folders.items));
-    EXPECT_EQ(std::vector<std::wstring>{Virtual(L"")}, SortedPaths<CMergeFolder>(folders.items, 0, 1));
-    EXPECT_EQ(std::vector<std::wstring>{Virtual(L"")}, SortedPaths<CPcFolder>(folders.items, 1));
+    CMergeFolder card(Connector(), B(L"\\Memory card\\").Get(), B(m_drive).Get(), root.Get(), Connector()->GetMapping(),
+                      m_mass, Connector()->CurrentBinding());
+    folders.Clear();
+    ASSERT_EQ(S_OK, card.GetCFolders(folders.items));
+    EXPECT_EQ(Paths{Virtual(L"")}, SortedPaths<CMergeFolder>(folders.items, 0, 1));
+    EXPECT_EQ(Paths{Virtual(L"")}, SortedPaths<CPcFolder>(folders.items, 1));
     Owned<CFile> files;
-    ASSERT_EQ(S_OK, merge.GetCFiles(files.items));
+    ASSERT_EQ(S_OK, card.GetCFiles(files.items));
     EXPECT_TRUE(files.items.empty());
 }
 
@@ -342,29 +338,57 @@ TEST_F(CardStorage, CardRootListsOnlyWhatTheMappingNamesAndExistingMappedFolders
     EXPECT_EQ(stranger + L"\\Videos\\", static_cast<CPcFolder*>(folders.items.back())->GetRealPath());
 }
 
-TEST_F(CardStorage, ObjectsOfAnEndedBindingFailWithoutTouchingTheCard) {
+// Phone and card objects made under a binding that has ended refuse, reach
+// neither the phone nor the card, and stay refused once bound again.
+TEST_F(CardStorage, ObjectsOfAnEndedBindingFailWithoutTouchingPhoneOrCard) {
+    m_image.Fill(L'C', {File(L"Images\\a.jpg", "jpeg!")});
     BindCard();
     WriteCard(L"a.jpg", "abc");
     auto file = PcFile(L"a.jpg");
     auto folder = PcFolder(L"");
+    auto phone = MakeFolder(L"\\Phone\\", L"C:\\");
+    auto photo = MakeFile(L"\\Phone\\Images\\a.jpg", L"C:\\Images\\a.jpg");
+    auto drive = MakeMountPoint(L"\\Phone\\", L'C');
     ASSERT_EQ(S_OK, Unbind());
     ULONG size = 0;
     DWORD value = 0;
-    BSTR path = nullptr;
-    EXPECT_EQ(E_FAIL, file->GetSize(&size));
-    EXPECT_EQ(E_FAIL, file->GetForbiddenOps(&value));
-    EXPECT_EQ(E_FAIL, file->GetPath(&path));
-    EXPECT_EQ(E_FAIL, file->Delete());
-    EXPECT_TRUE(Exists(Card(L"a.jpg")));
-    EXPECT_EQ(E_FAIL, Named(&CStorageObject::NewFolder, *folder, L"New"));
-    EXPECT_FALSE(Exists(Card(L"New")));
+    LONG media = 0;
+    com::UniqueBstr out;
     Owned<CFile> files;
-    EXPECT_EQ(E_FAIL, folder->GetCFiles(files.items));
-    EXPECT_TRUE(files.items.empty());
+    Owned<CFolder> folders;
     CCopyFileWaitObject* wait = nullptr;
-    EXPECT_EQ(E_FAIL, file->CopyFileToPC(Executor(), Card(L"copy.jpg").c_str(), &wait, nullptr, nullptr));
-    EXPECT_EQ(nullptr, wait);
-    EXPECT_FALSE(Exists(Card(L"copy.jpg")));
+    const std::pair<const char*, std::function<HRESULT()>> calls[] = {
+        {"card GetSize", [&] { return file->GetSize(&size); }},
+        {"card GetForbiddenOps", [&] { return file->GetForbiddenOps(&value); }},
+        {"card GetPath", [&] { return file->GetPath(out.Receive()); }},
+        {"card Delete", [&] { return file->Delete(); }},
+        {"card NewFolder", [&] { return Named(&CStorageObject::NewFolder, *folder, L"New"); }},
+        {"card GetCFiles", [&] { return folder->GetCFiles(files.items); }},
+        {"card CopyFileToPC",
+         [&] { return file->CopyFileToPC(Executor(), Card(L"copy.jpg").c_str(), &wait, nullptr, nullptr); }},
+        {"phone GetCFiles", [&] { return phone->GetCFiles(files.items); }},
+        {"phone GetCFolders", [&] { return phone->GetCFolders(folders.items); }},
+        {"phone GetMappedFolders", [&] { return phone->GetMappedFolders(folders.items); }},
+        {"phone NewFolder", [&] { return Named(&CStorageObject::NewFolder, *phone, L"New"); }},
+        {"phone Delete", [&] { return phone->Delete(); }},
+        {"phone GetForbiddenOps", [&] { return phone->GetForbiddenOps(&value); }},
+        {"phone GetPath", [&] { return phone->GetPath(out.Receive()); }},
+        {"phone Rename", [&] { return Named(&CStorageObject::Rename, *photo, L"x"); }},
+        {"phone GetSize", [&] { return photo->GetSize(&size); }},
+        {"phone PutAttributes", [&] { return photo->PutAttributes(0); }},
+        {"drive GetMemUsed", [&] { return drive->GetMemUsed(&size); }},
+        {"drive GetMedia", [&] { return drive->GetMedia(&media); }},
+        {"drive GetLabel", [&] { return drive->GetLabel(out.Receive()); }},
+    };
+    for (const char* when : {"after unbinding", "after binding again"}) {
+        ASSERT_HRESULT_SUCCEEDED(m_control->ResetCallCounts());
+        for (const auto& call : calls) EXPECT_EQ(E_FAIL, call.second()) << call.first << " " << when;
+        EXPECT_TRUE(files.items.empty() && folders.items.empty() && out.IsNull() && !wait) << when;
+        EXPECT_EQ(0, Calls()) << when;
+        EXPECT_TRUE(Exists(Card(L"a.jpg")));
+        EXPECT_FALSE(Exists(Card(L"New")) || Exists(Card(L"copy.jpg")));
+        ASSERT_EQ(S_OK, Rebind(L"pc-card"));
+    }
 }
 
 TEST_F(CardStorage, CopiesBothWaysOverwritingWithProgressPerChunkUntilCancelled) {
