@@ -354,6 +354,16 @@ TEST_F(ObjectModel, RawDriveStartsOperationsAndCopiesToThePcUnderItsLetter) {
         EXPECT_EQ(e.result, c.result) << e.dispid;
     }
     EXPECT_EQ("jpeg!", ReadFileBytes(Pc(L"C\\Images\\a.jpg")));
+
+    // Every drive of the phone is a mount point below the root.
+    ComPtr<IKVFMFolders> drives;
+    ComPtr<IKVFMFolder> card;
+    LONG count = 0;
+    ASSERT_EQ(S_OK, Folder(L"\\")->get_Folders(drives.Receive()));
+    EXPECT_EQ(S_OK, drives->get_Count(&count));
+    EXPECT_EQ(2, count);
+    EXPECT_EQ(S_OK, drives->get_Item(Key(B(L"E:").Get()), card.Receive()));
+    EXPECT_EQ(L"\\E:\\", PathOf(card.Get()));
 }
 
 TEST_F(ObjectModel, TransactionIdsAreConsecutiveAndEachListingFiresItsOwnEvent) {
