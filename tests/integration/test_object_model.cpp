@@ -622,15 +622,37 @@ TEST_F(ObjectModel, EveryMemberRefusesNullOutParametersAndArrays) {
         EXPECT_EQ(dual.second, SweepNullOutParameters(dual.first));
     }
 
-    // Beyond the type descriptions: the enumerator and the stream.
+    // The interfaces without a type description of ours, member by member.
     ComPtr<IUnknown> unknown;
     ComPtr<IEnumVARIANT> items;
     ASSERT_EQ(S_OK, objects->get__NewEnum(unknown.Receive()));
     ASSERT_EQ(S_OK, unknown.As(items, IID_IEnumVARIANT));
+    ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(S_OK, pictures.As(container, IID_IConnectionPointContainer));
+    ComPtr<IConnectionPoint> point = EventPoint(pictures.Get());
+    ComPtr<IEnumConnectionPoints> points;
+    ASSERT_EQ(S_OK, container->EnumConnectionPoints(points.Receive()));
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"Name")};
+    DISPID ids[1] = {};
     VARIANT slots[2];
-    EXPECT_TRUE(FAILED(items->Next(1, nullptr, nullptr)));
-    EXPECT_TRUE(FAILED(items->Next(2, slots, nullptr)));
-    EXPECT_TRUE(FAILED(items->Clone(nullptr)));
+    const std::pair<const char*, std::function<HRESULT()>> members[] = {
+        {"GetTypeInfoCount", [&] { return pictures->GetTypeInfoCount(nullptr); }},
+        {"GetTypeInfo", [&] { return pictures->GetTypeInfo(0, 0, nullptr); }},
+        {"GetIDsOfNames names", [&] { return pictures->GetIDsOfNames(IID_NULL, nullptr, 1, 0, ids); }},
+        {"GetIDsOfNames ids", [&] { return photo->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr); }},
+        {"EnumConnectionPoints", [&] { return container->EnumConnectionPoints(nullptr); }},
+        {"GetConnectionInterface", [&] { return point->GetConnectionInterface(nullptr); }},
+        {"GetConnectionPointContainer", [&] { return point->GetConnectionPointContainer(nullptr); }},
+        {"EnumConnections", [&] { return point->EnumConnections(nullptr); }},
+        {"IEnumConnectionPoints::Next", [&] { return points->Next(1, nullptr, nullptr); }},
+        {"IEnumConnectionPoints::Clone", [&] { return points->Clone(nullptr); }},
+        {"IEnumVARIANT::Next count", [&] { return items->Next(2, slots, nullptr); }},
+        {"IEnumVARIANT::Clone", [&] { return items->Clone(nullptr); }},
+    };
+    for (const auto& member : members) {
+        std::fprintf(stderr, "null sweep: %s\n", member.first);
+        EXPECT_TRUE(FAILED(member.second())) << member.first;
+    }
     EXPECT_EQ(before + 1, DrawId()) << "a refused call drew an id";
 }
 
