@@ -106,6 +106,8 @@ protected:
 };
 
 TEST_F(PhoneTransfers, CopiesAndMovesBothWaysCarryContentObjectsAndProgress) {
+    // Events that come before the copy call returns are held until its request id is known.
+    ASSERT_HRESULT_SUCCEEDED(m_control->put_EarlyEvents(VARIANT_TRUE));
     const std::wstring up = m_image.WritePcFile(L"up.bin", 300000), moving = m_image.WritePcFile(L"moving.txt", "mv");
     const LONG copyIn = FromPc(m_pictures.Get(), false, up), moveIn = FromPc(m_pictures.Get(), true, moving);
     const LONG copyOut = ToPc(PhoneFile(L"big.bin").Get(), false),
@@ -117,6 +119,9 @@ TEST_F(PhoneTransfers, CopiesAndMovesBothWaysCarryContentObjectsAndProgress) {
     ExpectOneCompletion(copyOut, kCopyToPc, 0);
     ExpectOneCompletion(renamed, kCopyToPc, 0);
     ExpectOneCompletion(moveOut, kMoveToPc, 0);
+    // An existing phone file is overwritten without asking.
+    ExpectOneCompletion(FromPc(m_pictures.Get(), false, m_image.WritePcFile(L"stays.txt", "new")), kCopyFromPc, 0);
+    EXPECT_EQ("new", ReadFileBytes(OnPhone(L"stays.txt")));
     auto copied = NewFile(m_sink->Completion(copyIn)), moved = NewFile(m_sink->Completion(moveIn));
     EXPECT_EQ(kPictures + L"up.bin", PathOf(copied.Get()));
     EXPECT_EQ(300000, SizeOf(copied.Get()));
@@ -182,6 +187,14 @@ TEST_F(PhoneTransfers, CancelFailuresAndFolderWithoutStorageEndInOneFailureEvent
     ExpectOneCompletion(FromPc(m_pictures.Get(), false, big), kCopyFromPc, static_cast<ULONG>(KVFM_E_ACCESS_DENIED));
     FailNext(simCallCopyToPC, static_cast<HRESULT>(0x80070003));
     ExpectOneCompletion(ToPc(PhoneFile(L"small.txt").Get(), false), kCopyToPc, static_cast<ULONG>(KVFM_E_NOT_FOUND));
+
+    // An error event the copy cannot go on from ends it with its code; one it can go on from does not.
+    ASSERT_HRESULT_SUCCEEDED(m_control->InjectCopyError(8, static_cast<long>(0x80070003), VARIANT_FALSE));
+    ExpectOneCompletion(ToPc(PhoneFile(L"big.bin").Get(), false, L"a.bin"), kCopyToPc,
+                        static_cast<ULONG>(KVFM_E_NOT_FOUND));
+    ASSERT_HRESULT_SUCCEEDED(m_control->InjectCopyError(1, E_FAIL, VARIANT_TRUE));
+    ExpectOneCompletion(ToPc(PhoneFile(L"big.bin").Get(), false, L"b.bin"), kCopyToPc, 0);
+    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(Pc(L"b.bin")));
 
     // The tree's root has no storage folder to copy into.
     auto root = Watched(Folder(L"\\"));

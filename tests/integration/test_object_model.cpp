@@ -348,9 +348,10 @@ TEST_F(ObjectModel, RawDriveStartsOperationsAndCopiesToThePcUnderItsLetter) {
     // The events of a mount point come through its aggregated connection point.
     auto sink = Sink::Create();
     Advise(drive.Get(), sink.Get());
-    LONG listed = 0, made = 0, copied = 0;
+    LONG listed = 0, made = 0, copied = 0, up = 0;
     ASSERT_EQ(S_OK, drive->GetObjectsAsynch(&listed));
     ASSERT_EQ(S_OK, drive->NewFolder(B(L"Made").Get(), &made));
+    ASSERT_EQ(S_OK, drive->CopyFileFromPC(B(m_image.WritePcFile(L"up.txt", "up")).Get(), nullptr, &up));
     // No name given: the drive's folder on the PC is named by its letter.
     ASSERT_EQ(S_OK, drive->CopyToPC(B(m_image.PcFolder()).Get(), nullptr, &copied));
     ASSERT_TRUE(sink->WaitFor(copied));
@@ -362,13 +363,14 @@ TEST_F(ObjectModel, RawDriveStartsOperationsAndCopiesToThePcUnderItsLetter) {
         ULONG result;
     } expected[] = {{listed, evtest::kObjectsListed, 0},
                     {made, evtest::kFolderMade, static_cast<ULONG>(KVFM_E_NOT_SUPPORTED)},
-                    {copied, evtest::kCopiedToPc, 0}};
+                    {copied, evtest::kCopiedToPc, 0}, {up, evtest::kFileCopiedIn, 0}};
     for (const auto& e : expected) {
         auto c = sink->Completion(e.id);
         EXPECT_EQ(e.dispid, c.id);
         EXPECT_EQ(e.result, c.result) << e.dispid;
     }
     EXPECT_EQ("jpeg!", ReadFileBytes(Pc(L"C\\Images\\a.jpg")));
+    EXPECT_EQ("up", ReadFileBytes(m_image.PcPath(L"C:\\up.txt")));
 
     // Every drive of the phone is a mount point below the root.
     ComPtr<IKVFMFolders> drives;

@@ -1,7 +1,5 @@
-// Phone-side copies and the copy wait object: both directions through the
-// simulated phone, waited for on the executor thread as operations wait;
-// early events, cancel, error and completion events; and event calls made
-// straight into the sink (request-id filtering, answers, argument decoding).
+// The phone-side copy wait object: copies that cannot start, its destruction
+// while a handler waits, and event calls made straight into its sink.
 #include "test_fixture.h"
 
 #include "connector/CopyFileWaitObject.h"
@@ -10,47 +8,12 @@ namespace {
 
 using namespace itest;
 
-// An operation that waits for one wait object on the executor thread.
-class WaitOperation final : public IAsynchOperation {
-public:
-    explicit WaitOperation(CWaitObject* wait) : m_wait(wait) {}
-    ~WaitOperation() { CloseHandle(released); }
-    STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG left = --m_refs;
-        if (left == 0) SetEvent(released);
-        return left;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Execute() override {
-        // A signal that came before this ran was taken by the idle loop: look first.
-        while (!m_wait->IsSignalled()) {
-            if (!CAsynchOperationExecutor::WaitForMultipleObjects({m_wait}) && CAsynchOperationExecutor::StopRequested())
-                break;
-        }
-        signalled = m_wait->IsSignalled();
-        return S_OK;
-    }
-    HANDLE released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    bool signalled = false;
-
-private:
-    CWaitObject* m_wait;
-    std::atomic<LONG> m_refs{1};
-};
-
 class SymbianCopy : public PhoneTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
         AddPhone(true, 6);
-        m_image.Fill(L'C', {Sized(L"Data\\photo.bin", 300000), File(L"Data\\existing.txt", "old content")});
+        m_image.Fill(L'C', {Sized(L"Data\\photo.bin", 300000)});
         Bind(SamplePath(L"raw.xml"), L"phone-raw");
         m_photo = MakeFile(L"\\C:\\Data\\photo.bin", L"C:\\Data\\photo.bin");
         m_data = MakeFolder(L"\\C:\\Data\\", L"C:\\Data\\");
@@ -79,20 +42,6 @@ protected:
         EXPECT_EQ(nullptr, wait);
         return nullptr;
     }
-    // Waits on the executor thread as an operation does; the copy's result.
-    LONG Finish(CCopyFileWaitObject* wait) {
-        if (!wait) return -1;
-        auto* op = new WaitOperation(wait);
-        EXPECT_TRUE(PostThreadMessageW(Executor()->GetThreadId(), CAsynchOperationExecutor::kRunOperationMessage, 0,
-                                       reinterpret_cast<LPARAM>(static_cast<IAsynchOperation*>(op))));
-        if (WaitForSingleObject(op->released, kHangMs) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "the wait did not end";
-            return -1;  // the operation is left to the thread
-        }
-        EXPECT_TRUE(op->signalled);
-        delete op;
-        return wait->GetResult();
-    }
 
     RecordingProgress m_progress;
     CountingReplace m_replace;
@@ -100,59 +49,6 @@ protected:
     std::unique_ptr<CSymbianFolder> m_data;
     std::unique_ptr<CSymbianMountPoint> m_card;
 };
-
-TEST_F(SymbianCopy, CopiesInBothDirectionsCompleteThroughTheExecutor) {
-    const std::wstring target = m_image.PcFolder() + L"\\photo.bin";
-    EXPECT_EQ(0, Finish(ToPc(target).get()));
-    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(target));
-    auto percents = m_progress.Percents();
-    ASSERT_GE(percents.size(), 2u);
-    EXPECT_EQ(0, percents.front());
-    EXPECT_EQ(100, percents.back());
-    EXPECT_FALSE(m_progress.Sources().front().empty());
-
-    const std::wstring source = m_image.WritePcFile(L"upload.txt", "uploaded");
-    EXPECT_EQ(0, Finish(FromPc(*m_data, source).get()));
-    EXPECT_EQ("uploaded", ReadFileBytes(m_image.PcPath(L"C:\\Data\\upload.txt")));
-    EXPECT_EQ(0, Finish(FromPc(*m_card, source).get()));
-    EXPECT_EQ("uploaded", ReadFileBytes(m_image.PcPath(L"E:\\upload.txt")));
-
-    // An existing target is always overwritten; the client is not asked.
-    EXPECT_EQ(0, Finish(FromPc(*m_data, m_image.WritePcFile(L"existing.txt", "new content")).get()));
-    EXPECT_EQ("new content", ReadFileBytes(m_image.PcPath(L"C:\\Data\\existing.txt")));
-    EXPECT_EQ(0, m_replace.calls.load());
-}
-
-// Events that come before the copy call returns wait for the request id and
-// are then handled, not dropped.
-TEST_F(SymbianCopy, EarlyEventsAreHeldUntilTheRequestIdIsKnown) {
-    ASSERT_HRESULT_SUCCEEDED(m_control->put_EarlyEvents(VARIANT_TRUE));
-    EXPECT_EQ(0, Finish(ToPc(m_image.PcFolder() + L"\\early.bin").get()));
-    auto percents = m_progress.Percents();
-    ASSERT_FALSE(percents.empty());
-    EXPECT_EQ(0, percents.front());  // the early event itself
-    EXPECT_EQ(100, percents.back());
-}
-
-TEST_F(SymbianCopy, CancelErrorAndFailureEventsEndInTheCompletionResult) {
-    m_progress.cancelAt = 0;
-    const std::wstring cancelled = m_image.PcFolder() + L"\\cancelled.bin";
-    EXPECT_EQ(static_cast<LONG>(KVFM_ABORTED), Finish(ToPc(cancelled).get()));
-    EXPECT_FALSE(FileExists(cancelled));
-    m_progress.cancelAt = -1;
-
-    // An error the copy cannot go on from: the completion carries the code.
-    ASSERT_HRESULT_SUCCEEDED(m_control->InjectCopyError(8, static_cast<long>(0x80070003), VARIANT_FALSE));
-    EXPECT_EQ(static_cast<LONG>(KVFM_E_NOT_FOUND), Finish(ToPc(m_image.PcFolder() + L"\\a.bin").get()));
-    // One it may go on from: the answer lets it finish.
-    ASSERT_HRESULT_SUCCEEDED(m_control->InjectCopyError(1, E_FAIL, VARIANT_TRUE));
-    const std::wstring target = m_image.PcFolder() + L"\\b.bin";
-    EXPECT_EQ(0, Finish(ToPc(target).get()));
-    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(target));
-
-    ASSERT_HRESULT_SUCCEEDED(m_control->FailNextCopy(static_cast<long>(0x80070070), 50));
-    EXPECT_EQ(static_cast<LONG>(KVFM_E_NO_SPACE), Finish(ToPc(m_image.PcFolder() + L"\\c.bin").get()));
-}
 
 TEST_F(SymbianCopy, CopiesThatCannotStartLeaveNoWaitObject) {
     const std::wstring source = m_image.WritePcFile(L"up.txt", "x");
