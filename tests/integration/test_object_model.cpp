@@ -188,8 +188,9 @@ TEST_F(ObjectModel, ObjectsNotMadeByTheServiceRefuseWithoutDrawingIds) {
     EXPECT_EQ(before + 1, DrawId());
 }
 
-// Each subfolder forbids one folder operation and at most one file operation,
-// so a method that tests another operation's flag is caught.
+// R1 to R5 and Documents forbid one folder operation and at most one file
+// operation each, so a method that tests another operation's flag is caught;
+// R6 forbids them all at once.
 const char kRulesConfig[] = R"(<applications><devices><device uid="phone-rules"><foldermapping>
   <mountpoint realpath="C:\" virtualpath="Phone">
     <subfolders restricted="false">
@@ -202,6 +203,10 @@ const char kRulesConfig[] = R"(<applications><devices><device uid="phone-rules">
         <fileoperations><forbidden_operation name="rename"/></fileoperations></subfolder>
       <subfolder realpath="R4"><folderoperations><forbidden_operation name="paste"/></folderoperations></subfolder>
       <subfolder realpath="R5"><folderoperations><forbidden_operation name="copy"/></folderoperations></subfolder>
+      <subfolder realpath="R6"><folderoperations><forbidden_operation name="delete"/><forbidden_operation name="rename"/>
+        <forbidden_operation name="new"/><forbidden_operation name="cut"/><forbidden_operation name="paste"/></folderoperations>
+        <fileoperations><forbidden_operation name="copy"/><forbidden_operation name="move"/>
+        <forbidden_operation name="delete"/><forbidden_operation name="rename"/></fileoperations></subfolder>
       <mappedfolder realpath="C:\Data\Documents\" virtualname="Documents">
         <folderoperations><forbidden_operation name="cut"/></folderoperations>
         <fileoperations><forbidden_operation name="delete"/></fileoperations>
@@ -249,15 +254,16 @@ TEST_F(ObjectModel, BadArgumentsRefuseBeforeAnIdIsDrawn) {
 
 TEST_F(ObjectModel, EachForbiddenFlagRefusesOnlyTheMethodsThatTestIt) {
     m_image.Fill(L'C', {File(L"R1\\f.txt", "f"), File(L"R2\\f.txt", "f"), File(L"R3\\f.txt", "f"), Dir(L"R4\\"),
-                        Dir(L"R5\\")});
+                        Dir(L"R5\\"), File(L"R6\\f.txt", "f")});
     BindXml(kRulesConfig, L"phone-rules");
     const struct {
         const wchar_t* folder;
-        std::string folderFlag, fileFlag;
+        std::string folderFlag, fileFlag;  // forbidden operations, space-separated
         std::wstring file;
     } folders[] = {{L"R1", "delete", "copy", L"f.txt"}, {L"R2", "rename", "move", L"f.txt"},
                    {L"R3", "new", "rename", L"f.txt"},  {L"R4", "paste", "", L""},
-                   {L"R5", "copy", "", L""},            {L"Documents", "cut", "delete", L"report.txt"}};
+                   {L"R5", "copy", "", L""},            {L"Documents", "cut", "delete", L"report.txt"},
+                   {L"R6", "delete rename new cut paste", "copy move delete rename", L"f.txt"}};
     auto inB = B(m_image.WritePcFile(L"src\\in.txt", "in")), srcB = B(m_image.PcFolder() + L"\\src"), nameB = B(L"n");
     BSTR in = inB.Get(), src = srcB.Get(), name = nameB.Get();  // a PC file, a PC folder
     // The PC-bound calls get no PC folder: past the flag they fail without starting.
@@ -289,7 +295,8 @@ TEST_F(ObjectModel, EachForbiddenFlagRefusesOnlyTheMethodsThatTestIt) {
         ASSERT_TRUE(folder && (file || f.file.empty()));
         for (const auto& m : methods) {
             if (m.onFile && !file) continue;
-            const bool forbidden = m.flag == (m.onFile ? f.fileFlag : f.folderFlag);
+            const std::string flags = " " + (m.onFile ? f.fileFlag : f.folderFlag) + " ";
+            const bool forbidden = !m.flag.empty() && flags.find(" " + m.flag + " ") != std::string::npos;
             const bool toPc = std::string(m.method).find("ToPC") != std::string::npos;
             LONG id = 0;
             IKVFMObject* target = m.onFile ? static_cast<IKVFMObject*>(file.Get()) : folder.Get();

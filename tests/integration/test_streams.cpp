@@ -22,16 +22,8 @@ constexpr int64_t kMediumSize = 300000;
 constexpr int64_t kBigSize = 8ll << 20;
 const std::string kSmallText = "Streams begin with a first read.";
 
-LARGE_INTEGER Offset(LONGLONG value) {
-    LARGE_INTEGER v;
-    v.QuadPart = value;
-    return v;
-}
-ULARGE_INTEGER Count(ULONGLONG value) {
-    ULARGE_INTEGER v;
-    v.QuadPart = value;
-    return v;
-}
+LARGE_INTEGER Offset(LONGLONG value) { return LARGE_INTEGER{.QuadPart = value}; }
+ULARGE_INTEGER Count(ULONGLONG value) { return ULARGE_INTEGER{.QuadPart = value}; }
 
 std::vector<std::wstring> EntriesOf(const std::wstring& folder) {
     std::vector<std::wstring> names;
@@ -123,13 +115,8 @@ protected:
     ComPtr<IStream> StreamOn(IKVFMFile* file) {
         ComPtr<IUnknown> unknown;
         ComPtr<IStream> stream;
-        EXPECT_TRUE(file);
-        if (!file) return stream;
-        EXPECT_EQ(S_OK, file->get_IStream(unknown.Receive()));
-        EXPECT_TRUE(unknown);
-        if (unknown) {
-            EXPECT_EQ(S_OK, unknown->QueryInterface(IID_IStream, stream.ReceiveVoid()));
-        }
+        EXPECT_EQ(S_OK, file ? file->get_IStream(unknown.Receive()) : E_POINTER);
+        if (unknown) EXPECT_EQ(S_OK, unknown->QueryInterface(IID_IStream, stream.ReceiveVoid()));
         return stream;
     }
     long ActiveCopies() {
@@ -264,16 +251,14 @@ TEST_F(Streams, ReadsSeeksAndTheEndOfTheFile) {
 
     // A read-only stream without the rest of IStream.
     EXPECT_EQ(STG_E_INVALIDPOINTER, stream->Read(nullptr, 10, &read));
-    EXPECT_EQ(E_NOTIMPL, stream->Write("x", 1, &read));
-    EXPECT_EQ(E_NOTIMPL, stream->SetSize(Count(10)));
-    EXPECT_EQ(E_NOTIMPL, stream->Commit(STGC_DEFAULT));
-    EXPECT_EQ(E_NOTIMPL, stream->Revert());
-    EXPECT_EQ(E_NOTIMPL, stream->LockRegion(Count(0), Count(1), LOCK_WRITE));
-    EXPECT_EQ(E_NOTIMPL, stream->UnlockRegion(Count(0), Count(1), LOCK_WRITE));
     STATSTG stat = {};
-    EXPECT_EQ(E_NOTIMPL, stream->Stat(&stat, STATFLAG_NONAME));
     ComPtr<IStream> clone;
-    EXPECT_EQ(E_NOTIMPL, stream->Clone(clone.Receive()));
+    int member = 0;
+    for (HRESULT hr : {stream->Write("x", 1, &read), stream->SetSize(Count(10)), stream->Commit(STGC_DEFAULT),
+                       stream->Revert(), stream->LockRegion(Count(0), Count(1), LOCK_WRITE),
+                       stream->UnlockRegion(Count(0), Count(1), LOCK_WRITE), stream->Stat(&stat, STATFLAG_NONAME),
+                       stream->Clone(clone.Receive())})
+        EXPECT_EQ(E_NOTIMPL, hr) << member++;
     EXPECT_FALSE(clone);
 
     // A small file in one read that asks for more.

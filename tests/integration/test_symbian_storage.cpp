@@ -57,20 +57,7 @@ TEST_F(SymbianStorage, FileAndFolderPropertiesComeFromThePhoneAndTheMapping) {
     EXPECT_EQ(S_OK, photo->PutAttributes(FILE_ATTRIBUTE_READONLY));
     EXPECT_NE(0u, GetFileAttributesW(m_image.PcPath(L"C:\\Images\\a.jpg").c_str()) & FILE_ATTRIBUTE_READONLY);
 
-    // File flags come from the file's folder, folder flags from the folder.
-    auto report = MakeFile(L"\\Phone\\Documents\\report.txt", L"C:\\Data\\Documents\\report.txt");
     auto phone = MakeFolder(L"\\Phone\\", L"C:\\");
-    auto sounds = MakeFolder(L"\\Phone\\Sounds\\", L"C:\\Sounds\\");
-    const std::pair<CStorageObject*, DWORD> flags[] = {
-        {photo.get(), ForbidRename}, {report.get(), ForbidMove | ForbidDelete},
-        {phone.get(), ForbidCopy | ForbidMove | ForbidDelete | ForbidRename | ForbidProperties},
-        {sounds.get(), ForbidDelete | ForbidRename}};
-    for (const auto& f : flags) {
-        DWORD ops = 0;
-        EXPECT_EQ(S_OK, f.first->GetForbiddenOps(&ops));
-        EXPECT_EQ(f.second, ops) << Narrow(PathOf(f.first));
-    }
-
     // Folders have no attributes or times; none of this, nor a null
     // out-argument, asks the phone.
     ASSERT_HRESULT_SUCCEEDED(m_control->ResetCallCounts());
