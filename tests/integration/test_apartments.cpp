@@ -1,7 +1,4 @@
-// Clients in more than one apartment and thread: a folder handed to other
-// apartments through the Global Interface Table gets its events there, and
-// the worker's renames and the phone's unbinding race with client threads
-// without harm.
+// Clients in several apartments and threads: events across apartments, races with the worker and unbinding.
 #include "test_fixture.h"
 
 #include "operations/AsynchOperation.h"

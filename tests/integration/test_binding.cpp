@@ -1,6 +1,4 @@
-// The service bound to a simulated phone through the real replacement
-// components: configured (browser), unconfigured (raw), with the memory card,
-// and the connect/disconnect notices of the Device Manager.
+// The service bound to a simulated phone: browser, raw and card configurations, connect notices.
 #include "test_fixture.h"
 
 namespace {

@@ -1,7 +1,4 @@
-// Delete, rename and new folder through the object model, on the simulated
-// phone and on the memory card's PC drive: the change on storage, the
-// client's object afterwards, FileProgress of folder deletes, aborts, and
-// exactly one completion event per transaction.
+// Delete, rename and new folder through the object model, on the phone and on the card.
 #include "test_fixture.h"
 
 namespace {

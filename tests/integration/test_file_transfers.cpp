@@ -1,8 +1,4 @@
-// Single-file copies and moves between the PC and the object model's folders
-// and files, through the object model on the simulated phone and on the
-// memory card's PC drive: contents, completion events and their objects,
-// progress and cancel, failures of the transfer and of the steps around it,
-// disconnects while a transfer waits, and the worker's order.
+// Single-file copies and moves between the PC and the phone or card, through the object model.
 #include "test_fixture.h"
 
 namespace {

@@ -67,7 +67,6 @@ public:
         return m_events;
     }
     size_t Count() { return All().size(); }
-    std::vector<Event> For(LONG id) { return Where([&](const Event& e) { return e.transactionId == id; }); }
     std::vector<Event> Of(LONG id, DISPID kind) {
         return Where([&](const Event& e) { return e.transactionId == id && e.id == kind; });
     }

@@ -1,8 +1,4 @@
-// Folder tree copies and moves between the PC and the simulated phone through
-// the object model: trees compared byte for byte, the completion event and
-// its folder, merging into existing folders, the ReplaceFolder answers, moves
-// that remove their source, failures part-way, disconnects, and PC paths too
-// long to be made.
+// Folder tree copies and moves between the PC and the phone or card, through the object model.
 #include "test_fixture.h"
 
 #include "module/Utilities.h"

@@ -1,7 +1,4 @@
-// The object model over the simulated phone: opening objects by path, their
-// names, parents, kinds and identities, transaction ids, refusals, mount point
-// values, collections, listing events, objects that outlive the binding, and
-// folders that live on the phone, the memory card or both.
+// The object model over the simulated phone: paths, identities, refusals, ids, collections, events.
 #include "test_fixture.h"
 
 #include "objects/FMFile.h"

@@ -1,7 +1,4 @@
-// A phone file read as a stream through the object model: reads served while
-// the local copy grows, the end of the file, seeks, copies into another
-// stream, failed copies, the temporary folders of the local images, and the
-// cancel and clean-up when a stream goes away during its copy.
+// A phone file read as a stream: reads while the local copy grows, seeks, copies, failures, clean-up.
 #include "test_fixture.h"
 
 #include <tlhelp32.h>

@@ -1,6 +1,4 @@
-// Phone files, folders and drives over the simulated phone: properties,
-// listings under the browser, raw and memory card mappings, drive values and
-// phone failures.
+// Phone files, folders and drives below the object model: properties, listings, drive values, failures.
 #include "test_fixture.h"
 
 namespace {
