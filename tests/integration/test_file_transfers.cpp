@@ -116,7 +116,9 @@ TEST_F(PhoneTransfers, CopiesAndMovesBothWaysCarryContentObjectsAndProgress) {
     ExpectOneCompletion(renamed, kCopyToPc, 0);
     ExpectOneCompletion(moveOut, kMoveToPc, 0);
     // An existing phone file is overwritten without asking.
-    ExpectOneCompletion(FromPc(m_pictures.Get(), false, m_image.WritePcFile(L"stays.txt", "new")), kCopyFromPc, 0);
+    const LONG over = FromPc(m_pictures.Get(), false, m_image.WritePcFile(L"stays.txt", "new"));
+    ExpectOneCompletion(over, kCopyFromPc, 0);
+    EXPECT_TRUE(m_sink->Of(over, Sink::kReplaceFile).empty());
     EXPECT_EQ("new", ReadFileBytes(OnPhone(L"stays.txt")));
     auto copied = NewFile(m_sink->Completion(copyIn)), moved = NewFile(m_sink->Completion(moveIn));
     EXPECT_EQ(kPictures + L"up.bin", PathOf(copied.Get()));
