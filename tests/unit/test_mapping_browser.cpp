@@ -28,7 +28,7 @@ const MappingEntry* EntryByReal(const CFolderMapping& m, const std::wstring& rea
     return nullptr;
 }
 
-class MappingBrowserConfig : public MappingTest {};
+using MappingBrowserConfig = MappingTest;
 
 TEST_F(MappingBrowserConfig, ConfiguredNamesBecomeVirtualPaths) {
     capMgr.Set(kP + L"mountpoint/@realpath", {L"A:\\", L"B:\\", L"C:\\", L"D:\\", L"E:\\", L"F:\\"});
@@ -121,17 +121,10 @@ TEST_F(MappingBrowserConfig, InitFailuresLeaveNothingAndARetryLoadsAfresh) {
     EXPECT_EQ(5u, mapping.GetEntries().size());
 }
 
-// ---- paths ----
-
-class MappingBrowserPaths : public MappingTest {
-protected:
-    void SetUp() override {
-        MappingTest::SetUp();
-        ConfigurePhone(capMgr);
-    }
-};
+using MappingBrowserPaths = MappingTest;
 
 TEST_F(MappingBrowserPaths, TranslateBothWaysIgnoringCaseWithinRestrictions) {
+    ConfigurePhone(capMgr);
     const std::wstring mountRestricted = kP + LR"(mountpoint[@realpath="C:\"]/subfolders/@restricted)";
     const std::wstring imagesRestricted =
         kP + LR"(mountpoint/subfolders/subfolder[@realpath="Images"]/subfolders/@restricted)";
@@ -143,37 +136,23 @@ TEST_F(MappingBrowserPaths, TranslateBothWaysIgnoringCaseWithinRestrictions) {
     capMgr.Set(imagesRestricted, {L"true"});
     ASSERT_EQ(S_OK, InitMapping(byName, L"dev1", L"imei-1"));
 
-    struct Case { CFolderMapping* m; bool toReal; const wchar_t* in; std::optional<std::wstring> out; HRESULT hr; };
-    const Case cases[] = {
-        // Case is ignored; the client's case is kept.
-        {&plain, true, L"\\PHONE\\pictures\\a.jpg", L"C:\\Images\\a.jpg", S_OK},
-        {&plain, true, L"\\Phone\\Pictures\\Holiday\\A.JPG", L"C:\\Images\\Holiday\\A.JPG", S_OK},
-        {&plain, true, L"\\Phone\\", L"C:\\", S_OK},
-        {&plain, true, L"\\phone\\TUNES\\x.mp3", L"E:\\Sounds\\x.mp3", S_OK},
-        {&plain, false, L"c:\\IMAGES\\a.jpg", L"\\Phone\\Pictures\\a.jpg", S_OK},
-        {&plain, false, L"C:\\Other\\b.txt", L"\\Phone\\Other\\b.txt", S_OK},
-        {&plain, true, L"\\Elsewhere\\a", std::nullopt, kHrPathNotFound},
-        {&plain, false, L"Z:\\a", std::nullopt, kHrPathNotFound},
-        {&plain, true, L"\\", std::nullopt, E_INVALIDARG},
-        // A restricted folder shows only its configured subfolders, both ways.
-        {&restricted, true, L"\\Phone\\Other\\", std::nullopt, kHrPathNotFound},
-        {&restricted, true, L"\\Phone\\Pictures\\", L"C:\\Images\\", S_OK},
-        {&restricted, true, L"\\Phone\\", L"C:\\", S_OK},
-        {&restricted, true, L"\\Phone\\Pictures", std::nullopt, kHrPathNotFound},  // only the mount point is a prefix
-        {&restricted, false, L"C:\\Other\\a.txt", std::nullopt, kHrPathNotFound},
-        {&restricted, false, L"C:\\Images\\a.jpg", L"\\Phone\\Pictures\\a.jpg", S_OK},
-        // A subfolder's restriction is keyed by its name alone.
-        {&byName, true, L"\\Phone\\Pictures\\a.jpg", std::nullopt, kHrPathNotFound},
-        {&byName, true, L"\\Phone\\Music\\a.mp3", L"C:\\Music\\a.mp3", S_OK},
-        {&byName, true, L"\\Phone\\Other\\", L"C:\\Other\\", S_OK},
-        {&uninitialised, true, L"\\Phone\\", std::nullopt, E_FAIL},
-        {&uninitialised, false, L"C:\\", std::nullopt, E_FAIL},
-    };
-    for (const Case& c : cases) {
-        const PathResult r = Translate(*c.m, c.in, c.toReal);
-        EXPECT_EQ(c.hr, r.hr) << testing::PrintToString(std::wstring(c.in));
-        EXPECT_EQ(c.out, r.path) << testing::PrintToString(std::wstring(c.in));
-    }
+    const auto nf = std::nullopt;
+    ExpectPaths(plain, {  // case is ignored; the client's case is kept
+        {true, L"\\PHONE\\pictures\\a.jpg", L"C:\\Images\\a.jpg", S_OK},
+        {true, L"\\Phone\\Pictures\\Holiday\\A.JPG", L"C:\\Images\\Holiday\\A.JPG", S_OK},
+        {true, L"\\Phone\\", L"C:\\", S_OK}, {true, L"\\phone\\TUNES\\x.mp3", L"E:\\Sounds\\x.mp3", S_OK},
+        {false, L"c:\\IMAGES\\a.jpg", L"\\Phone\\Pictures\\a.jpg", S_OK},
+        {false, L"C:\\Other\\b.txt", L"\\Phone\\Other\\b.txt", S_OK}, {true, L"\\Elsewhere\\a", nf, kHrPathNotFound},
+        {false, L"Z:\\a", nf, kHrPathNotFound}, {true, L"\\", nf, E_INVALIDARG}});
+    ExpectPaths(restricted, {  // only its configured subfolders, both ways
+        {true, L"\\Phone\\Other\\", nf, kHrPathNotFound}, {true, L"\\Phone\\Pictures\\", L"C:\\Images\\", S_OK},
+        {true, L"\\Phone\\", L"C:\\", S_OK},
+        {true, L"\\Phone\\Pictures", nf, kHrPathNotFound},  // only the mount point is a prefix
+        {false, L"C:\\Other\\a.txt", nf, kHrPathNotFound}, {false, L"C:\\Images\\a.jpg", L"\\Phone\\Pictures\\a.jpg", S_OK}});
+    ExpectPaths(byName, {  // a subfolder's restriction is keyed by its name alone
+        {true, L"\\Phone\\Pictures\\a.jpg", nf, kHrPathNotFound}, {true, L"\\Phone\\Music\\a.mp3", L"C:\\Music\\a.mp3", S_OK},
+        {true, L"\\Phone\\Other\\", L"C:\\Other\\", S_OK}});
+    ExpectPaths(uninitialised, {{true, L"\\Phone\\", nf, E_FAIL}, {false, L"C:\\", nf, E_FAIL}});
 
     com::UniqueBstr phone(L"\\Phone\\"), pictures(L"\\Phone\\Pictures\\");
     BSTR p = phone.Get(), q = pictures.Get();
@@ -185,6 +164,7 @@ TEST_F(MappingBrowserPaths, TranslateBothWaysIgnoringCaseWithinRestrictions) {
 }
 
 TEST_F(MappingBrowserPaths, ForbiddenOperationsOfConfiguredFoldersOnly) {
+    ConfigurePhone(capMgr);
     capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/folderoperations/forbidden_operation/@name)",
                {L"delete", L"rename"});
     capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/fileoperations/forbidden_operation/@name)", {L"move"});

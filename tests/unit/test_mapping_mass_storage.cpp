@@ -148,18 +148,14 @@ TEST_F(MappingMassStorage, PathsAreCaseSensitive) {
     EXPECT_EQ(E_FAIL, Map(mapping, L"\\Card\\").hr);
     ASSERT_EQ(S_OK, Load(mapping));
 
-    EXPECT_EQ(L"G:\\Photos\\a.jpg", Map(mapping, L"\\Card\\Pictures\\a.jpg").path);
-    EXPECT_EQ(L"G:\\Images\\x.png", Map(mapping, L"\\Card\\Imgs\\x.png").path);
-    EXPECT_EQ(L"G:\\Other\\", Map(mapping, L"\\Card\\Other\\").path);
-    const PathResult upper = Map(mapping, L"\\CARD\\images\\");
-    EXPECT_EQ(kHrPathNotFound, upper.hr);
-    EXPECT_FALSE(upper.path);
-    EXPECT_EQ(kHrPathNotFound, Map(mapping, L"\\card\\Pictures\\").hr);
-
-    EXPECT_EQ(L"\\Card\\Pictures\\a.jpg", UnMap(mapping, L"G:\\Photos\\a.jpg").path);
-    EXPECT_EQ(L"\\Card\\Other\\b.txt", UnMap(mapping, L"G:\\Other\\b.txt").path);
-    EXPECT_EQ(kHrPathNotFound, UnMap(mapping, L"g:\\Photos\\a.jpg").hr);
-    EXPECT_EQ(E_INVALIDARG, Map(mapping, L"\\").hr);
+    const auto nf = std::nullopt;
+    ExpectPaths(mapping, {{true, L"\\Card\\Pictures\\a.jpg", L"G:\\Photos\\a.jpg", S_OK},
+                          {true, L"\\Card\\Imgs\\x.png", L"G:\\Images\\x.png", S_OK},
+                          {true, L"\\Card\\Other\\", L"G:\\Other\\", S_OK},
+                          {true, L"\\CARD\\images\\", nf, kHrPathNotFound}, {true, L"\\card\\Pictures\\", nf, kHrPathNotFound},
+                          {false, L"G:\\Photos\\a.jpg", L"\\Card\\Pictures\\a.jpg", S_OK},
+                          {false, L"G:\\Other\\b.txt", L"\\Card\\Other\\b.txt", S_OK},
+                          {false, L"g:\\Photos\\a.jpg", nf, kHrPathNotFound}, {true, L"\\", nf, E_INVALIDARG}});
 }
 
 } // namespace
