@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <ole2.h>
 
-#include <string>
 #include <vector>
 
 #include "KVFileMgmt.h"
@@ -15,11 +14,7 @@ namespace {
 
 using com::ComPtr;
 
-struct Slot {
-    const wchar_t* name;
-    INVOKEKIND kind;
-    int params;  // including a [retval]
-};
+struct Slot { const wchar_t* name; INVOKEKIND kind; int params; };  // params include a [retval]
 
 constexpr INVOKEKIND M = INVOKE_FUNC, G = INVOKE_PROPERTYGET, P = INVOKE_PROPERTYPUT;
 
@@ -47,18 +42,23 @@ protected:
         EXPECT_HRESULT_SUCCEEDED(LoadRegTypeLib(libid, 1, 0, LOCALE_NEUTRAL, lib.Receive()));
         return lib;
     }
+    static UINT Functions(ITypeInfo* info, TYPEKIND* kind = nullptr) {
+        TYPEATTR* attr = nullptr;
+        if (FAILED(info->GetTypeAttr(&attr))) return 0;
+        const UINT funcs = attr->cFuncs;
+        if (kind) *kind = attr->typekind;
+        info->ReleaseTypeAttr(attr);
+        return funcs;
+    }
 
     // The vtable half of a dual interface, with its first own slot.
     void ExpectSlots(ITypeLib* lib, REFIID iid, const std::vector<Slot>& slots, int firstSlot) {
         ComPtr<ITypeInfo> info, vtbl;
         HREFTYPE ref = 0;
-        TYPEATTR* attr = nullptr;
         ASSERT_HRESULT_SUCCEEDED(lib->GetTypeInfoOfGuid(iid, info.Receive()));
         ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));  // fails unless dual
         ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeInfo(ref, vtbl.Receive()));
-        ASSERT_HRESULT_SUCCEEDED(vtbl->GetTypeAttr(&attr));
-        const UINT funcs = attr->cFuncs;
-        vtbl->ReleaseTypeAttr(attr);
+        const UINT funcs = Functions(vtbl.Get());
         ASSERT_EQ(slots.size(), funcs);
         for (UINT i = 0; i < funcs; ++i) {
             FUNCDESC* fd = nullptr;
@@ -105,11 +105,9 @@ TEST_F(TypeLibraries, FolderEventsHaveTheirDispatchIdsAndArgumentTypes) {
         {13, {R, D, T}},  {14, {R, D, T}},  {32, {R, T}},     {34, {R, D, T}}, {35, {R, D, T}},
         {36, {R, D, T}},  {37, {R, D, T}},  {42, {VT_I2, T, BI2}}, {43, {VT_BSTR, VT_I2, T, BI2}},
         {44, {T, VT_BSTR, VT_DATE, VT_I4, VT_DATE, VT_I4, BI4}}, {45, {T, VT_BSTR, BI4}}};
-    TYPEATTR* attr = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(info->GetTypeAttr(&attr));
-    EXPECT_EQ(TKIND_DISPATCH, attr->typekind);
-    const UINT funcs = attr->cFuncs;
-    info->ReleaseTypeAttr(attr);
+    TYPEKIND kind = TKIND_MAX;
+    const UINT funcs = Functions(info.Get(), &kind);
+    EXPECT_EQ(TKIND_DISPATCH, kind);
     ASSERT_EQ(expected.size(), funcs);
     for (UINT i = 0; i < funcs; ++i) {
         FUNCDESC* fd = nullptr;

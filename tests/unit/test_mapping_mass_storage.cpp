@@ -2,8 +2,6 @@
 // and mapping the card's configured folders onto it, case-sensitively.
 #include "unit_fakes.h"
 
-#include <cstdio>
-
 #include "mapping/FMMassStorageMapping.h"
 
 namespace {
@@ -96,39 +94,28 @@ TEST_F(MappingMassStorage, SerialNumbersAsThirtyTwoBitValues) {
 }
 
 TEST_F(MappingMassStorage, InitFailsWithoutSerialPathOrDrive) {
-    struct Case {
-        const char* name;
-        std::function<void(FakeCapMgr&, FakePlatform&)> arrange;
-    };
-    const Case cases[] = {
+    using Arrange = std::function<void(FakeCapMgr&, FakePlatform&)>;
+    const std::pair<const char*, Arrange> cases[] = {
         {"no serial at all", [](FakeCapMgr& c, FakePlatform&) { c.answers.erase(kApplicationSerial); }},
-        {"card serial failing",
-         [](FakeCapMgr& c, FakePlatform&) {
-             c.answers.erase(kApplicationSerial);
-             c.Set(kCardSerial, Answer::WithError(5, {L"1234"}));
-         }},
+        {"card serial failing", [](FakeCapMgr& c, FakePlatform&) {
+             c.answers.erase(kApplicationSerial), c.Set(kCardSerial, Answer::WithError(5, {L"1234"})); }},
         {"no phone path", [](FakeCapMgr& c, FakePlatform&) { c.answers.erase(kCardPath); }},
         {"no drive strings", [](FakeCapMgr&, FakePlatform& p) { p.driveStringsFail = true; }},
         {"no matching drive", [](FakeCapMgr& c, FakePlatform&) { c.Set(kApplicationSerial, {L"777"}); }},
-        {"mapped folder without name",
-         [](FakeCapMgr& c, FakePlatform&) {
-             c.answers.erase(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/mappedfolder[@realpath="E:\Images\"]/@virtualname)");
-         }},
-        {"subfolders failing",
-         [](FakeCapMgr& c, FakePlatform&) {
-             c.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/subfolder/@realpath)", Answer::Failing(E_FAIL));
-         }},
+        {"mapped folder without name", [](FakeCapMgr& c, FakePlatform&) {
+             c.answers.erase(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/mappedfolder[@realpath="E:\Images\"]/@virtualname)"); }},
+        {"subfolders failing", [](FakeCapMgr& c, FakePlatform&) {
+             c.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/subfolder/@realpath)", Answer::Failing(E_FAIL)); }},
     };
-    for (const Case& c : cases) {
+    for (const auto& [name, arrange] : cases) {
         FakeCapMgr config;
         ConfigureCard(config);
-        c.arrange(config, *platform);
+        arrange(config, *platform);
         platform->capMgr = &config;
         CFMMassStorageMapping mapping(platform);
-        EXPECT_EQ(E_FAIL, Load(mapping)) << c.name;
-        EXPECT_FALSE(mapping.IsInitialized()) << c.name;
-        EXPECT_TRUE(mapping.GetPcDrive().empty()) << c.name;
-        EXPECT_TRUE(mapping.GetEntries().empty()) << c.name;
+        EXPECT_EQ(E_FAIL, Load(mapping)) << name;
+        EXPECT_FALSE(mapping.IsInitialized()) << name;
+        EXPECT_TRUE(mapping.GetPcDrive().empty() && mapping.GetEntries().empty()) << name;
         platform->driveStringsFail = false;
     }
 }
@@ -147,7 +134,6 @@ TEST_F(MappingMassStorage, PathsAreCaseSensitive) {
     CFMMassStorageMapping mapping(platform);
     EXPECT_EQ(E_FAIL, Map(mapping, L"\\Card\\").hr);
     ASSERT_EQ(S_OK, Load(mapping));
-
     const auto nf = std::nullopt;
     ExpectPaths(mapping, {{true, L"\\Card\\Pictures\\a.jpg", L"G:\\Photos\\a.jpg", S_OK},
                           {true, L"\\Card\\Imgs\\x.png", L"G:\\Images\\x.png", S_OK},
