@@ -3,11 +3,7 @@
 var libFso = new ActiveXObject("Scripting.FileSystemObject");
 eval(libFso.OpenTextFile(libFso.BuildPath(libFso.GetParentFolderName(WScript.ScriptFullName), "lib\\phone.js")).ReadAll());
 
-function sortedNames(items) {
-    var names = [];
-    for (var i = 0; i < items.length; i++) names.push(items[i].Name);
-    return names.sort().join("|");
-}
+function sortedNames(items) { var names = []; for (var i = 0; i < items.length; i++) names.push(items[i].Name); return names.sort().join("|"); }
 
 // isFolder tells the folders among the expected names.
 function checkCollection(collection, folderPath, expected, isFolder, what) {

@@ -73,18 +73,14 @@ ScriptPhone.prototype.open = function () {
     fso.CopyFile(fso.BuildPath(data, "browser-phone.xml"), this.description);
     // Git keeps no empty folder.
     fso.CreateFolder(this.pcPath("E:\\Empty"));
-    this.xml = new ActiveXObject("Msxml2.DOMDocument.6.0");
-    this.xml.async = false;
+    (this.xml = new ActiveXObject("Msxml2.DOMDocument.6.0")).async = false;
     check(this.xml.load(this.description), "reading " + this.description);
-
     // Without MORVANE_CAPMGR_CONFIG the Capability Manager reads the registry; what was there is put back.
     this.previousCapmgr = null;
     try { this.previousCapmgr = shell.RegRead(this.capmgrValue); } catch (e) {}
     shell.RegWrite(this.capmgrValue, fso.BuildPath(sourceRoot, "components\\capmgr\\samples\\browser.xml"), "REG_SZ");
-
     // The control keeps the simulator's session, and so the loaded phone, alive.
-    this.control = new ActiveXObject("PhoneSim.Control");
-    this.control.LoadDescription(this.description);
+    (this.control = new ActiveXObject("PhoneSim.Control")).LoadDescription(this.description);
     this.control.Reset();
     this.device = new ActiveXObject("PhoneSim.Application").Devices.Item(1);
     this.service = new ActiveXObject("Morvane.KVFileMgmtService");
