@@ -19,20 +19,17 @@ struct Slot { const wchar_t* name; INVOKEKIND kind; int params; };  // params in
 constexpr INVOKEKIND M = INVOKE_FUNC, G = INVOKE_PROPERTYGET, P = INVOKE_PROPERTYPUT;
 
 const std::vector<Slot> kObjectSlots = {
-    {L"Name", G, 1},     {L"Path", G, 1},     {L"Parent", G, 1},   {L"Type", G, 1},
-    {L"Delete", M, 1},   {L"CopyTo", M, 3},   {L"CopyToPC", M, 3}, {L"MoveTo", M, 3},
-    {L"MoveToPC", M, 3}, {L"Created", G, 1},  {L"Accessed", G, 1}, {L"Changed", G, 1},
-    {L"FileAttributes", G, 1}, {L"FileAttributes", P, 1}, {L"Rename", M, 2}, {L"Refresh", M, 1}};
+    {L"Name", G, 1}, {L"Path", G, 1}, {L"Parent", G, 1}, {L"Type", G, 1}, {L"Delete", M, 1}, {L"CopyTo", M, 3},
+    {L"CopyToPC", M, 3}, {L"MoveTo", M, 3}, {L"MoveToPC", M, 3}, {L"Created", G, 1}, {L"Accessed", G, 1},
+    {L"Changed", G, 1}, {L"FileAttributes", G, 1}, {L"FileAttributes", P, 1}, {L"Rename", M, 2}, {L"Refresh", M, 1}};
 const std::vector<Slot> kFileSlots = {{L"Size", G, 1}, {L"MIMEType", G, 1}, {L"IStream", G, 1}};
 const std::vector<Slot> kFolderSlots = {
-    {L"NewFolder", M, 2},        {L"MoveFolderFromPC", M, 3}, {L"MoveFileFromPC", M, 3},
-    {L"CopyFolderFromPC", M, 3}, {L"CopyFileFromPC", M, 3},   {L"Objects", G, 1},
-    {L"Files", G, 1},            {L"Folders", G, 1},          {L"CopyObjectFrom", M, 3},
-    {L"MoveObjectFrom", M, 3},   {L"CopyObjectsFrom", M, 3},  {L"MoveObjectsFrom", M, 3},
-    {L"GetObjectsAsynch", M, 1}, {L"GetFilesAsynch", M, 1},   {L"GetFoldersAsynch", M, 1}};
-const std::vector<Slot> kMountPointSlots = {{L"Capacity", G, 1}, {L"Free", G, 1}, {L"Used", G, 1},
-                                            {L"Label", G, 1},    {L"Label", P, 1}, {L"Media", G, 1},
-                                            {L"Format", M, 0}};
+    {L"NewFolder", M, 2}, {L"MoveFolderFromPC", M, 3}, {L"MoveFileFromPC", M, 3}, {L"CopyFolderFromPC", M, 3},
+    {L"CopyFileFromPC", M, 3}, {L"Objects", G, 1}, {L"Files", G, 1}, {L"Folders", G, 1}, {L"CopyObjectFrom", M, 3},
+    {L"MoveObjectFrom", M, 3}, {L"CopyObjectsFrom", M, 3}, {L"MoveObjectsFrom", M, 3}, {L"GetObjectsAsynch", M, 1},
+    {L"GetFilesAsynch", M, 1}, {L"GetFoldersAsynch", M, 1}};
+const std::vector<Slot> kMountPointSlots = {{L"Capacity", G, 1}, {L"Free", G, 1}, {L"Used", G, 1}, {L"Label", G, 1},
+                                            {L"Label", P, 1}, {L"Media", G, 1}, {L"Format", M, 0}};
 const std::vector<Slot> kCollectionSlots = {{L"_NewEnum", G, 1}, {L"Item", G, 2}, {L"Count", G, 1}};
 
 class TypeLibraries : public comtest::ComTest {
@@ -50,7 +47,6 @@ protected:
         info->ReleaseTypeAttr(attr);
         return funcs;
     }
-
     // The vtable half of a dual interface, with its first own slot.
     void ExpectSlots(ITypeLib* lib, REFIID iid, const std::vector<Slot>& slots, int firstSlot) {
         ComPtr<ITypeInfo> info, vtbl;
@@ -88,7 +84,6 @@ TEST_F(TypeLibraries, FrameworkInterfacesKeepTheirSlots) {
     ExpectSlots(lib.Get(), IID_IKVFMFolders, kCollectionSlots, 7);
     ExpectSlots(lib.Get(), IID_IKVFileMgmt, {{L"CreateFMFile", M, 2}, {L"CreateFMFolder", M, 2}}, 7);
     ExpectSlots(lib.Get(), IID_IKVFileMgmtService, {{L"CreateFileMgmt", M, 1}}, 7);
-
     ComPtr<ITypeLib> devinfo = LoadRegistered(LIBID_KVDeviceInformationLib);
     ASSERT_TRUE(devinfo);
     ExpectSlots(devinfo.Get(), IID_IKVDeviceInformation, {{L"SetDeviceInformation", M, 2}}, 7);

@@ -57,7 +57,6 @@ TEST_F(ComSupportEnum, NextYieldsItemsInOrderThenSFalse) {
         EXPECT_EQ(2, items[i].refs);  // snapshot + the handed-out VARIANT
     }
     EXPECT_EQ(-2, NextIndex(e.Get()));
-
     e->Reset();
     VARIANT v[3];
     ULONG fetched = 0;
@@ -170,7 +169,6 @@ TEST_F(ComSupportConnectionPoint, SinksRemovedDuringFiringAreSkippedAndAddedOnes
     EXPECT_EQ(1u, c.events.size());
     EXPECT_TRUE(d.events.empty());
     EXPECT_EQ(0, a.refs);
-
     c.onInvoke = [](DISPID, DISPPARAMS*) { return E_FAIL; };
     EXPECT_EQ(S_OK, Cp().Fire(1, {}));  // d, called last, succeeds
     ASSERT_EQ(1u, d.events.size());

@@ -87,7 +87,6 @@ TEST_F(ExecutorTest, OperationsRunInOrderNextWaitsForTheWaitingOneAndAFailureIsR
         return S_OK;
     });
     FakeOperation failing([&] { note("failing start"); return E_FAIL; }), after;
-
     post(executor, first);
     ASSERT_TRUE(firstWaiting.wait());
     // Queued ahead of the signal: the wait must leave them in the queue.
@@ -153,9 +152,7 @@ TEST(ExecutorStop, DestructionReleasesQueuedOperationsUnrunAndEndsTheThread) {
     post(*executor, queued2);
     HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, executor->GetThreadId());
     ASSERT_NE(nullptr, thread);
-
     executor.reset();
-
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 0));
     CloseHandle(thread);
     EXPECT_EQ(nullptr, results[0]);
@@ -181,7 +178,6 @@ TEST(ExecutorStop, DeletionFromTheWorkerThreadEndsTheThread) {
     post(*executor, deleting);
     post(*executor, queued);
     queuedPosted.set();
-
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kHangMs));
     CloseHandle(thread);
     expectReleasedOnce(deleting);

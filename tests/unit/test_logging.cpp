@@ -161,33 +161,23 @@ TEST_F(LoggingTest, LevelSettingsComeFromEnvironmentThenRegistry) {
         EXPECT_EQ(level, w.second) << w.first;
     }
     for (const char* bad : {"", "8", "-1", "TRACES", "LOUD"}) EXPECT_FALSE(qzlog::parse_level(bad, level)) << bad;
-
     // Names of this process only, so parallel test processes do not meet.
     const std::wstring id = std::to_wstring(GetCurrentProcessId());
     const std::wstring variable = L"MORVANE_TEST_LEVEL_" + id;
     const std::wstring subkey = L"Software\\MorvaneTest\\Logging" + id;
     EXPECT_EQ(qzlog::read_level_settings(variable, subkey), qzlog::level_event);
-
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
     const wchar_t debug[] = L"debug";
-    RegSetValueExW(key, L"Level", 0, REG_SZ, reinterpret_cast<const BYTE*>(debug), sizeof debug);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, subkey.c_str(), L"Level", REG_SZ, debug, sizeof debug));
     EXPECT_EQ(qzlog::read_level_settings(variable, subkey), qzlog::level_debug);
     const DWORD fatal = 1;
-    RegSetValueExW(key, L"Level", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&fatal), sizeof fatal);
+    RegSetKeyValueW(HKEY_CURRENT_USER, subkey.c_str(), L"Level", REG_DWORD, &fatal, sizeof fatal);
     EXPECT_EQ(qzlog::read_level_settings(variable, subkey), qzlog::level_fatal);
-    {
-        EnvironmentVariable env(variable.c_str(), L"TRACE");
-        EXPECT_EQ(qzlog::read_level_settings(variable, subkey), qzlog::level_trace);
+    // The environment first; an unusable value leaves it to the registry.
+    for (const auto& [value, level] : {std::pair{L"TRACE", qzlog::level_trace}, std::pair{L"LOUD", qzlog::level_fatal}}) {
+        EnvironmentVariable env(variable.c_str(), value);
+        EXPECT_EQ(qzlog::read_level_settings(variable, subkey), level);
     }
-    {
-        EnvironmentVariable env(variable.c_str(), L"LOUD");  // unusable: the registry decides
-        EXPECT_EQ(qzlog::read_level_settings(variable, subkey), qzlog::level_fatal);
-    }
-    RegCloseKey(key);
-    RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\MorvaneTest\\Logging" + id).c_str());
-
+    RegDeleteTreeW(HKEY_CURRENT_USER, subkey.c_str());
     // The maximum level decides which level loggers are enabled.
     qzlog::set_max_level(qzlog::level_warning);
     EXPECT_TRUE(levelLogger(LOGLEVEL_WARNING).is_enabled(kLogPriority));

@@ -52,7 +52,6 @@ TEST_F(MappingBrowserConfig, ConfiguredNamesBecomeVirtualPaths) {
         ASSERT_TRUE(entry) << testing::PrintToString(std::wstring(e.first));
         EXPECT_EQ(e.second, entry->virtualPath);
     }
-
     // A drive root has no last component.
     FakeCapMgr rootMapped;
     rootMapped.Set(kP + L"mountpoint/@realpath", {L"C:\\"});
@@ -72,7 +71,6 @@ TEST_F(MappingBrowserConfig, SubfoldersOfSubfolders) {
     ASSERT_EQ(S_OK, InitMapping(mapping, L"dev1", L"imei-1"));
     EXPECT_EQ(L"\\Phone\\Pictures\\Negatives\\", EntryByReal(mapping, L"C:\\Images\\Raw\\")->virtualPath);
     EXPECT_EQ(L"C:\\Images\\Raw\\x.dng", Map(mapping, L"\\Phone\\Pictures\\Negatives\\x.dng").path);
-
     // A configuration that lends every folder a subfolder again ends in a failure, not a stack overflow.
     FakeCapMgr endless;
     endless.Set(kP + L"mountpoint/@realpath", {L"C:\\"});
@@ -96,14 +94,10 @@ TEST_F(MappingBrowserConfig, InitFailuresLeaveNothingAndARetryLoadsAfresh) {
     const std::pair<const char*, std::function<void()>> failures[] = {
         {"no mount points", [] {}},
         {"mount points without values", [&] { capMgr.Set(kP + L"mountpoint/@realpath", {std::nullopt}); }},
-        {"failing subfolders", [&] {
-             ConfigurePhone(capMgr);
-             capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/subfolder/@realpath)", Answer::WithError(1, {L"x"}));
-         }},
-        {"failing mapped folders", [&] {
-             ConfigurePhone(capMgr);
-             capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/mappedfolder/@realpath)", Answer::Failing(E_FAIL));
-         }},
+        {"failing subfolders", [&] { ConfigurePhone(capMgr), capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/subfolder/@realpath)",
+                                                                         Answer::WithError(1, {L"x"})); }},
+        {"failing mapped folders", [&] { ConfigurePhone(capMgr), capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/mappedfolder/@realpath)",
+                                                                             Answer::Failing(E_FAIL)); }},
     };
     for (const auto& f : failures) {
         f.second();
@@ -135,7 +129,6 @@ TEST_F(MappingBrowserPaths, TranslateBothWaysIgnoringCaseWithinRestrictions) {
     capMgr.answers.erase(mountRestricted);
     capMgr.Set(imagesRestricted, {L"true"});
     ASSERT_EQ(S_OK, InitMapping(byName, L"dev1", L"imei-1"));
-
     const auto nf = std::nullopt;
     ExpectPaths(plain, {  // case is ignored; the client's case is kept
         {true, L"\\PHONE\\pictures\\a.jpg", L"C:\\Images\\a.jpg", S_OK},
@@ -153,7 +146,6 @@ TEST_F(MappingBrowserPaths, TranslateBothWaysIgnoringCaseWithinRestrictions) {
         {true, L"\\Phone\\Pictures\\a.jpg", nf, kHrPathNotFound}, {true, L"\\Phone\\Music\\a.mp3", L"C:\\Music\\a.mp3", S_OK},
         {true, L"\\Phone\\Other\\", L"C:\\Other\\", S_OK}});
     ExpectPaths(uninitialised, {{true, L"\\Phone\\", nf, E_FAIL}, {false, L"C:\\", nf, E_FAIL}});
-
     com::UniqueBstr phone(L"\\Phone\\"), pictures(L"\\Phone\\Pictures\\");
     BSTR p = phone.Get(), q = pictures.Get();
     EXPECT_TRUE(restricted.IsRestricted(&p));
@@ -176,7 +168,6 @@ TEST_F(MappingBrowserPaths, ForbiddenOperationsOfConfiguredFoldersOnly) {
                {L"new"});
     CFMBrowserMapping m(platform);
     ASSERT_EQ(S_OK, InitMapping(m, L"dev1", L"imei-1"));
-
     struct Case { const wchar_t* path; bool folder; DWORD ops; };
     const Case cases[] = {
         {L"\\Phone\\", true, 0x0C}, {L"\\Phone\\Pictures\\", true, 0x80}, {L"\\Phone\\Tunes\\", true, 0x40},

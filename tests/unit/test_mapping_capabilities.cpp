@@ -35,7 +35,6 @@ TEST_F(MappingCapabilities, RowsUpToButNotIncludingTheUpperBound) {
     EXPECT_EQ(S_OK, Ask(Answer::Of({L"a", L"b"}), rows));
     EXPECT_EQ((StringList{L"kept", L"a", L"b"}), rows);  // appended, row order; upper-bound row unread
     EXPECT_EQ((std::vector<std::wstring>{L"356938035643809"}), capMgr.imeis);
-
     // Bounds need not start at 0; unassigned cells are skipped.
     Answer shifted = Answer::Of({L"x", std::nullopt, L"z"});
     shifted.lower = 5;
@@ -120,7 +119,6 @@ TEST_F(MappingCapMgrCreation, CreatedStartedAndReleasedBeforeInitReturnsWhatever
     EXPECT_EQ((std::vector<std::string>{"Run", "QI ICapMgr"}), capMgr.events);  // started before it is asked
     EXPECT_EQ(0, capMgr.refs);
     for (const std::wstring& imei : capMgr.imeis) EXPECT_EQ(L"imei-1", imei);
-
     const std::pair<const char*, std::function<void(FakePlatform&, FakeCapMgr&)>> failures[] = {
         {"class not registered", [](FakePlatform& p, FakeCapMgr&) { p.createResult = REGDB_E_CLASSNOTREG; }},
         {"not running", [](FakePlatform&, FakeCapMgr& c) { c.runResult = E_UNEXPECTED; }},

@@ -53,18 +53,15 @@ TEST_F(MappingMassStorage, FindsTheRemovableDriveBySerialAndMapsOntoIt) {
     StringList before;
     EXPECT_EQ(S_FALSE, mapping.getMountpoints(before));
     ASSERT_EQ(S_OK, Load(mapping));
-
     // 1234 is 0x4D2; the fixed and network drives with that serial are never considered.
     EXPECT_EQ(L"G:\\", mapping.GetPcDrive());
     EXPECT_EQ(L"E:\\", mapping.GetPhonePath());
-
     // Phone-side paths take the card's drive letter.
     EXPECT_EQ((Paths{{L"G:\\Images\\", L"\\Card\\Imgs\\"},
                      {L"G:\\Photos\\", L"\\Card\\Pictures\\"},
                      {L"G:\\", L"\\Card\\"}}),
               EntryPaths(mapping));
     EXPECT_EQ((std::list<MappedFolderPair>{{L"G:\\Images\\", L"\\Card\\"}}), mapping.GetMappedFolderPairs());
-
     StringList mounts{L"kept"};
     EXPECT_EQ(S_OK, mapping.getMountpoints(mounts));
     EXPECT_EQ((StringList{L"G:\\", L"kept"}), mounts);
@@ -83,7 +80,6 @@ TEST_F(MappingMassStorage, SerialNumbersAsThirtyTwoBitValues) {
     CFMMassStorageMapping mapping(platform);
     ASSERT_EQ(S_OK, Load(mapping));
     EXPECT_EQ(L"G:\\", mapping.GetPcDrive());
-
     // A serial without digits names no drive, not the one whose serial is 0.
     FakeCapMgr text;
     ConfigureCard(text, L"card");

@@ -65,7 +65,7 @@ protected:
     }
     FMObjectImpl* Target() { return m_target->Impl(); }
 
-    RecordingSink m_sink;
+    RecordingSink sink;  // a member: outlives the target, which releases it
     TargetObject* m_target = nullptr;
 };
 
@@ -77,7 +77,6 @@ TEST(OperationTransactionIds, StartAtOneAndStayDistinctAcrossThreads) {
     // Each test case runs in a process of its own, so this is the first id drawn.
     EXPECT_EQ(NextTransactionId(), 1);
     EXPECT_EQ(NextTransactionId(), 2);
-
     constexpr int kThreads = 4, kPerThread = 2000;
     std::vector<std::vector<LONG>> drawn(kThreads);
     std::vector<std::thread> threads;
@@ -108,7 +107,6 @@ TEST_F(OperationFramework, CreateRefusesMissingArgumentsAndAnOperationHoldsItsTa
     EXPECT_EQ(E_INVALIDARG, create(Target(), &executor, &name, nullptr));
     EXPECT_EQ(op, reinterpret_cast<IAsynchOperation*>(0x1));
     EXPECT_EQ(g_constructed.load(), 0);
-
     const LONG before = m_target->Refs();
     ASSERT_EQ(S_OK, create(Target(), &executor, &name, &op));
     EXPECT_GT(m_target->Refs(), before);
@@ -122,7 +120,6 @@ TEST_F(OperationFramework, CreateRefusesMissingArgumentsAndAnOperationHoldsItsTa
 
 TEST_F(OperationFramework, StartedOperationRunsOnceOnTheExecutorOrIsReleasedAtOnce) {
     g_hDestroyed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    RecordingSink& sink = m_sink;  // outlives the target, which releases it
     Connect(sink);
     UniqueBstr name(L"n");
     BSTR bstr = name.Get();
@@ -145,7 +142,6 @@ TEST_F(OperationFramework, StartedOperationRunsOnceOnTheExecutorOrIsReleasedAtOn
     EXPECT_EQ(g_destroyed.load(), 1);
     CloseHandle(g_hDestroyed);
     g_hDestroyed = nullptr;
-
     // Never started: no thread to post to, so E_FAIL and the operation is released unrun.
     CAsynchOperationExecutor idle;
     const LONG before = id;
@@ -160,7 +156,6 @@ TEST_F(OperationFramework, StartedOperationRunsOnceOnTheExecutorOrIsReleasedAtOn
 }
 
 TEST_F(OperationFramework, EventsCarryTheirDispidsAndArgumentTypesLastArgumentFirst) {
-    RecordingSink& sink = m_sink;  // outlives the target, which releases it
     Connect(sink);
     TargetObject* other = TargetObject::Create();
     ASSERT_NE(other, nullptr);
@@ -176,7 +171,6 @@ TEST_F(OperationFramework, EventsCarryTheirDispidsAndArgumentTypesLastArgumentFi
     FireReplaceFolder(Target(), 3, L"dir", &answer);
     EXPECT_EQ(other->Refs(), otherRefs);  // the object argument is held for the call only
     other->Release();
-
     struct Expected { DISPID id; std::vector<VARTYPE> types; std::vector<LONGLONG> numbers; };
     const Expected expected[] = {
         {32, {VT_I4, VT_UI4}, {9, 0x80000000LL}},
@@ -202,11 +196,9 @@ TEST_F(OperationFramework, EventsCarryTheirDispidsAndArgumentTypesLastArgumentFi
 }
 
 TEST_F(OperationFramework, TargetWithoutSinksFiresNothing) {
-    RecordingSink& sink = m_sink;  // outlives the target, which releases it
     TargetObject* other = TargetObject::Create();
     ASSERT_NE(other, nullptr);
     Connect(sink, other);
-
     SHORT cancel = 0;
     CProgressCallbackFunction progress(Target(), 5);
     EXPECT_EQ(progress.Invoke(L"C:\\a.txt", 10, &cancel), S_OK);
@@ -219,13 +211,11 @@ TEST_F(OperationFramework, TargetWithoutSinksFiresNothing) {
 }
 
 TEST_F(OperationFramework, CancelSetInProgressIsSeenByFileProgressAndByTheCaller) {
-    RecordingSink& sink = m_sink;  // outlives the target, which releases it
     sink.onInvoke = [](DISPID id, DISPPARAMS* p) {
         if (id == kDispidProgress) *V_I2REF(&p->rgvarg[0]) = 1;
         return id == kDispidProgress ? E_UNEXPECTED : S_FALSE;
     };
     Connect(sink);
-
     CProgressCallbackFunction progress(Target(), 21);
     SHORT cancel = 0;
     EXPECT_EQ(progress.Invoke(L"C:\\Data\\Images\\photo.jpg", 64, &cancel), S_FALSE);  // the second firing's
@@ -241,7 +231,6 @@ TEST_F(OperationFramework, CancelSetInProgressIsSeenByFileProgressAndByTheCaller
 }
 
 TEST_F(OperationFramework, ReplaceCallbackAsksWithTheFileNameAndReplaceAlwaysDoesNotAsk) {
-    RecordingSink& sink = m_sink;  // outlives the target, which releases it
     sink.onInvoke = [](DISPID, DISPPARAMS* p) {
         *V_I4REF(&p->rgvarg[0]) = 3;
         return S_OK;
@@ -252,7 +241,6 @@ TEST_F(OperationFramework, ReplaceCallbackAsksWithTheFileNameAndReplaceAlwaysDoe
     EXPECT_EQ(always.Invoke(L"C:\\x.txt", 0, 0, 0, 0, &answer), S_OK);
     EXPECT_EQ(answer, 1);
     EXPECT_TRUE(sink.events.empty());
-
     CReplaceCallbackFunction replace(Target(), 8);
     EXPECT_EQ(replace.Invoke(L"\\\\pc\\share\\dir\\report.doc", 40000.0, 1, 40001.0, 2, &answer), S_OK);
     EXPECT_EQ(answer, 3);

@@ -114,8 +114,8 @@ public:
         return found->hr;
     }
     // OleRun starts the object through Run.
-    STDMETHODIMP GetRunningClass(LPCLSID) override { return E_NOTIMPL; }
     STDMETHODIMP Run(LPBINDCTX) override { return events.push_back("Run"), runResult; }
+    STDMETHODIMP GetRunningClass(LPCLSID) override { return E_NOTIMPL; }
     STDMETHODIMP_(BOOL) IsRunning() override { return TRUE; }
     STDMETHODIMP LockRunning(BOOL, BOOL) override { return S_OK; }
     STDMETHODIMP SetContainedObject(BOOL) override { return S_OK; }
