@@ -31,15 +31,6 @@ HRESULT Init(CFolderMapping& m, const wchar_t* uid) {
 
 using CapMgrSamples = captest::CapMgrTest;
 
-TEST(CapMgrCardDrive, IsARemovableDriveWithTheChosenSerialAndLabel) {
-    EXPECT_EQ(static_cast<UINT>(DRIVE_REMOVABLE), GetDriveTypeW(CARD_ROOT));
-    wchar_t label[MAX_PATH + 1] = {};
-    DWORD serial = 0;
-    ASSERT_TRUE(GetVolumeInformationW(CARD_ROOT, label, MAX_PATH + 1, &serial, nullptr, nullptr, nullptr, 0));
-    EXPECT_EQ(static_cast<DWORD>(CARD_SERIAL), serial);
-    EXPECT_STREQ(CARD_LABEL, label);
-}
-
 TEST_F(CapMgrSamples, BrowserSampleGivesItsFoldersFlagsAndRestrictions) {
     captest::UseConfig(captest::Sample(L"browser.xml"));
     CFMBrowserMapping browser;
@@ -61,7 +52,6 @@ TEST_F(CapMgrSamples, BrowserSampleGivesItsFoldersFlagsAndRestrictions) {
         {L"\\Memory card\\", true, 0x0C},     {L"\\Memory card\\Songs\\", true, 0},
     };
     for (const auto& f : flags) EXPECT_EQ(f.ops, Ops(browser, f.path, f.folder)) << captest::Narrow(f.path);
-
     // No card reported nor pinned; and a document without the device maps nothing.
     CFMMassStorageMapping card;
     EXPECT_EQ(E_FAIL, Init(card, L"phone-browser"));
@@ -82,7 +72,6 @@ TEST_F(CapMgrSamples, MemoryCardSampleFindsTheCardDriveReportedOrPinned) {
     EXPECT_EQ(0x08u, Ops(reported, L"\\Memory card\\Photos\\a.jpg", false));
     EXPECT_EQ(0x04u, Ops(reported, L"\\Memory card\\Videos\\", true));
     EXPECT_EQ(0x0Cu, Ops(reported, L"\\Memory card\\", true));
-
     CFMMassStorageMapping pinned;
     ASSERT_EQ(S_OK, Init(pinned, L"phone-card-pinned"));
     EXPECT_EQ(card, pinned.GetPcDrive());

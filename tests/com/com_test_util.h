@@ -83,9 +83,7 @@ public:
         m_getClassObject = reinterpret_cast<decltype(m_getClassObject)>(reinterpret_cast<void*>(GetProcAddress(m_module, "DllGetClassObject")));
         m_canUnloadNow = reinterpret_cast<decltype(m_canUnloadNow)>(reinterpret_cast<void*>(GetProcAddress(m_module, "DllCanUnloadNow")));
     }
-    ~DirectDll() {
-        if (m_module) FreeLibrary(m_module);
-    }
+    ~DirectDll() { if (m_module) FreeLibrary(m_module); }
     bool Loaded() const { return m_getClassObject && m_canUnloadNow; }
     HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) { return m_getClassObject(clsid, iid, ppv); }
     HRESULT CanUnloadNow() { return m_canUnloadNow(); }
@@ -101,9 +99,7 @@ struct Outer : IUnknown {
     LONG refs = 1;
     STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
         *ppv = IsEqualIID(iid, IID_IUnknown) ? this : nullptr;
-        if (!*ppv) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
+        return *ppv ? AddRef(), S_OK : E_NOINTERFACE;
     }
     STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
     STDMETHOD_(ULONG, Release)() override { return static_cast<ULONG>(InterlockedDecrement(&refs)); }

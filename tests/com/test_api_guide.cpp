@@ -100,7 +100,6 @@ TEST_F(ApiGuide, NamesEveryInterfaceMemberAndDispatchIdOfTheTypeLibraries) {
     AddLibrary(LIBID_KVDeviceInformationLib, registered);
     ASSERT_GE(registered.size(), 10u);
     const Members guide = FromGuide();
-
     for (const auto& [iface, members] : registered) {
         auto section = guide.find(iface);
         if (section == guide.end()) {

@@ -12,25 +12,23 @@
 
 namespace {
 
-struct ClassInfo { const CLSID* clsid; const wchar_t *clsidText, *progId, *description, *threading; const IID* defaultIid; };
+struct ClassInfo {
+    const CLSID* clsid;
+    const wchar_t *clsidText, *progId, *threading;
+    const IID* defaultIid;
+    std::wstring Description() const { return std::wstring(progId).substr(8) + L" Class"; }
+};
 
+// The description is the ProgID's last part and " Class".
 const ClassInfo kClasses[] = {
-    {&CLSID_KVFileMgmtService, L"{8EE63AE3-2C61-4FA8-B1AF-DE9F7BAD49A9}", L"Morvane.KVFileMgmtService",
-     L"KVFileMgmtService Class", L"Both", &IID_IKVFileMgmtService},
-    {&CLSID_KVFileMgmt, L"{531D8228-9C6D-4541-BB8C-F80C821B45AD}", L"Morvane.KVFileMgmt", L"KVFileMgmt Class",
-     L"Both", &IID_IKVFileMgmt},
-    {&CLSID_KVFile, L"{09C8B65D-67DF-4960-A857-A76A476E62C4}", L"Morvane.FMFile", L"FMFile Class", L"Apartment",
-     &IID_IKVFMFile},
-    {&CLSID_KVFolder, L"{84513B5B-55ED-4619-BFCB-CFE4FA208A10}", L"Morvane.FMFolder", L"FMFolder Class",
-     L"Apartment", &IID_IKVFMFolder},
-    {&CLSID_KVMountPoint, L"{AB1D9277-25FD-450D-8B25-3C2F4D3B9468}", L"Morvane.FMMountPoint",
-     L"FMMountPoint Class", L"Apartment", &IID_IKVFMMountPoint},
-    {&CLSID_KVFMObjects, L"{A3FFB5EC-7B82-4B8F-B84C-1F55F4B303C8}", L"Morvane.FMObjects", L"FMObjects Class",
-     L"Apartment", &IID_IKVFMObjects},
-    {&CLSID_FMFiles, L"{A0020108-F5BF-4698-AD0D-71D34DE7E43B}", L"Morvane.FMFiles", L"FMFiles Class", L"Apartment",
-     &IID_IKVFMFiles},
-    {&CLSID_FMFolders, L"{6E7583C0-66FB-4CCE-806E-1C3CD41D1A0A}", L"Morvane.FMFolders", L"FMFolders Class",
-     L"Apartment", &IID_IKVFMFolders},
+    {&CLSID_KVFileMgmtService, L"{8EE63AE3-2C61-4FA8-B1AF-DE9F7BAD49A9}", L"Morvane.KVFileMgmtService", L"Both", &IID_IKVFileMgmtService},
+    {&CLSID_KVFileMgmt, L"{531D8228-9C6D-4541-BB8C-F80C821B45AD}", L"Morvane.KVFileMgmt", L"Both", &IID_IKVFileMgmt},
+    {&CLSID_KVFile, L"{09C8B65D-67DF-4960-A857-A76A476E62C4}", L"Morvane.FMFile", L"Apartment", &IID_IKVFMFile},
+    {&CLSID_KVFolder, L"{84513B5B-55ED-4619-BFCB-CFE4FA208A10}", L"Morvane.FMFolder", L"Apartment", &IID_IKVFMFolder},
+    {&CLSID_KVMountPoint, L"{AB1D9277-25FD-450D-8B25-3C2F4D3B9468}", L"Morvane.FMMountPoint", L"Apartment", &IID_IKVFMMountPoint},
+    {&CLSID_KVFMObjects, L"{A3FFB5EC-7B82-4B8F-B84C-1F55F4B303C8}", L"Morvane.FMObjects", L"Apartment", &IID_IKVFMObjects},
+    {&CLSID_FMFiles, L"{A0020108-F5BF-4698-AD0D-71D34DE7E43B}", L"Morvane.FMFiles", L"Apartment", &IID_IKVFMFiles},
+    {&CLSID_FMFolders, L"{6E7583C0-66FB-4CCE-806E-1C3CD41D1A0A}", L"Morvane.FMFolders", L"Apartment", &IID_IKVFMFolders},
 };
 
 const wchar_t kAppId[] = L"{91ABE3C0-545A-48C6-96EB-4C4AF193C179}";
@@ -62,18 +60,17 @@ TEST_F(Registration, WritesExactlyTheServerKeysAndIsRepeatable) {
     ASSERT_EQ(0u, comtest::RunRegsvr32(false));
     const std::wstring dll = comtest::DllWindowsPath();
     auto keys = SnapshotServerKeys();
-
     EXPECT_EQ(L"Morvane", keys[std::wstring(L"AppID\\") + kAppId + L"|"]);
     EXPECT_EQ(kAppId, keys[L"AppID\\Tessal.DLL|AppID"]);
     for (const auto& c : kClasses) {
-        const std::wstring p = c.progId, k = std::wstring(L"CLSID\\") + c.clsidText;
+        const std::wstring p = c.progId, k = std::wstring(L"CLSID\\") + c.clsidText, description = c.Description();
         SCOPED_TRACE(comtest::Narrow(p));
-        EXPECT_EQ(c.description, keys[p + L".1|"]);
+        EXPECT_EQ(description, keys[p + L".1|"]);
         EXPECT_EQ(c.clsidText, keys[p + L".1\\CLSID|"]);
-        EXPECT_EQ(c.description, keys[p + L"|"]);
+        EXPECT_EQ(description, keys[p + L"|"]);
         EXPECT_EQ(c.clsidText, keys[p + L"\\CLSID|"]);
         EXPECT_EQ(p + L".1", keys[p + L"\\CurVer|"]);
-        EXPECT_EQ(c.description, keys[k + L"|"]);
+        EXPECT_EQ(description, keys[k + L"|"]);
         EXPECT_EQ(kAppId, keys[k + L"|AppID"]);
         EXPECT_EQ(p + L".1", keys[k + L"\\ProgID|"]);
         EXPECT_EQ(p, keys[k + L"\\VersionIndependentProgID|"]);
@@ -88,7 +85,6 @@ TEST_F(Registration, WritesExactlyTheServerKeysAndIsRepeatable) {
         EXPECT_EQ(13u, under);
     }
     EXPECT_EQ(L"Morvane 1.0 Type Library", keys[std::wstring(L"TypeLib\\") + kLibId + L"\\1.0|"]);
-
     ASSERT_EQ(0u, comtest::RunRegsvr32(false));
     EXPECT_EQ(keys, SnapshotServerKeys());
 }
@@ -136,7 +132,6 @@ TEST_F(ClassObjects, UnknownClassAndAggregationRules) {
     com::ComPtr<IClassFactory> factory;
     EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, dll.GetClassObject(IID_IClassFactory, IID_IClassFactory, factory.ReceiveVoid()));
     ASSERT_HRESULT_SUCCEEDED(dll.GetClassObject(CLSID_KVFileMgmtService, IID_IClassFactory, factory.ReceiveVoid()));
-
     comtest::Outer outer;
     com::ComPtr<IUnknown> inner;
     EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(&outer, IID_IKVFileMgmtService, inner.ReceiveVoid()));

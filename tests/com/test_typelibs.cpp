@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <ole2.h>
 
-#include <string>
 #include <vector>
 
 #include "KVFileMgmt.h"
@@ -15,29 +14,22 @@ namespace {
 
 using com::ComPtr;
 
-struct Slot {
-    const wchar_t* name;
-    INVOKEKIND kind;
-    int params;  // including a [retval]
-};
+struct Slot { const wchar_t* name; INVOKEKIND kind; int params; };  // params include a [retval]
 
 constexpr INVOKEKIND M = INVOKE_FUNC, G = INVOKE_PROPERTYGET, P = INVOKE_PROPERTYPUT;
 
 const std::vector<Slot> kObjectSlots = {
-    {L"Name", G, 1},     {L"Path", G, 1},     {L"Parent", G, 1},   {L"Type", G, 1},
-    {L"Delete", M, 1},   {L"CopyTo", M, 3},   {L"CopyToPC", M, 3}, {L"MoveTo", M, 3},
-    {L"MoveToPC", M, 3}, {L"Created", G, 1},  {L"Accessed", G, 1}, {L"Changed", G, 1},
-    {L"FileAttributes", G, 1}, {L"FileAttributes", P, 1}, {L"Rename", M, 2}, {L"Refresh", M, 1}};
+    {L"Name", G, 1}, {L"Path", G, 1}, {L"Parent", G, 1}, {L"Type", G, 1}, {L"Delete", M, 1}, {L"CopyTo", M, 3},
+    {L"CopyToPC", M, 3}, {L"MoveTo", M, 3}, {L"MoveToPC", M, 3}, {L"Created", G, 1}, {L"Accessed", G, 1},
+    {L"Changed", G, 1}, {L"FileAttributes", G, 1}, {L"FileAttributes", P, 1}, {L"Rename", M, 2}, {L"Refresh", M, 1}};
 const std::vector<Slot> kFileSlots = {{L"Size", G, 1}, {L"MIMEType", G, 1}, {L"IStream", G, 1}};
 const std::vector<Slot> kFolderSlots = {
-    {L"NewFolder", M, 2},        {L"MoveFolderFromPC", M, 3}, {L"MoveFileFromPC", M, 3},
-    {L"CopyFolderFromPC", M, 3}, {L"CopyFileFromPC", M, 3},   {L"Objects", G, 1},
-    {L"Files", G, 1},            {L"Folders", G, 1},          {L"CopyObjectFrom", M, 3},
-    {L"MoveObjectFrom", M, 3},   {L"CopyObjectsFrom", M, 3},  {L"MoveObjectsFrom", M, 3},
-    {L"GetObjectsAsynch", M, 1}, {L"GetFilesAsynch", M, 1},   {L"GetFoldersAsynch", M, 1}};
-const std::vector<Slot> kMountPointSlots = {{L"Capacity", G, 1}, {L"Free", G, 1}, {L"Used", G, 1},
-                                            {L"Label", G, 1},    {L"Label", P, 1}, {L"Media", G, 1},
-                                            {L"Format", M, 0}};
+    {L"NewFolder", M, 2}, {L"MoveFolderFromPC", M, 3}, {L"MoveFileFromPC", M, 3}, {L"CopyFolderFromPC", M, 3},
+    {L"CopyFileFromPC", M, 3}, {L"Objects", G, 1}, {L"Files", G, 1}, {L"Folders", G, 1}, {L"CopyObjectFrom", M, 3},
+    {L"MoveObjectFrom", M, 3}, {L"CopyObjectsFrom", M, 3}, {L"MoveObjectsFrom", M, 3}, {L"GetObjectsAsynch", M, 1},
+    {L"GetFilesAsynch", M, 1}, {L"GetFoldersAsynch", M, 1}};
+const std::vector<Slot> kMountPointSlots = {{L"Capacity", G, 1}, {L"Free", G, 1}, {L"Used", G, 1}, {L"Label", G, 1},
+                                            {L"Label", P, 1}, {L"Media", G, 1}, {L"Format", M, 0}};
 const std::vector<Slot> kCollectionSlots = {{L"_NewEnum", G, 1}, {L"Item", G, 2}, {L"Count", G, 1}};
 
 class TypeLibraries : public comtest::ComTest {
@@ -47,18 +39,22 @@ protected:
         EXPECT_HRESULT_SUCCEEDED(LoadRegTypeLib(libid, 1, 0, LOCALE_NEUTRAL, lib.Receive()));
         return lib;
     }
-
+    static UINT Functions(ITypeInfo* info, TYPEKIND* kind = nullptr) {
+        TYPEATTR* attr = nullptr;
+        if (FAILED(info->GetTypeAttr(&attr))) return 0;
+        const UINT funcs = attr->cFuncs;
+        if (kind) *kind = attr->typekind;
+        info->ReleaseTypeAttr(attr);
+        return funcs;
+    }
     // The vtable half of a dual interface, with its first own slot.
     void ExpectSlots(ITypeLib* lib, REFIID iid, const std::vector<Slot>& slots, int firstSlot) {
         ComPtr<ITypeInfo> info, vtbl;
         HREFTYPE ref = 0;
-        TYPEATTR* attr = nullptr;
         ASSERT_HRESULT_SUCCEEDED(lib->GetTypeInfoOfGuid(iid, info.Receive()));
         ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));  // fails unless dual
         ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeInfo(ref, vtbl.Receive()));
-        ASSERT_HRESULT_SUCCEEDED(vtbl->GetTypeAttr(&attr));
-        const UINT funcs = attr->cFuncs;
-        vtbl->ReleaseTypeAttr(attr);
+        const UINT funcs = Functions(vtbl.Get());
         ASSERT_EQ(slots.size(), funcs);
         for (UINT i = 0; i < funcs; ++i) {
             FUNCDESC* fd = nullptr;
@@ -88,7 +84,6 @@ TEST_F(TypeLibraries, FrameworkInterfacesKeepTheirSlots) {
     ExpectSlots(lib.Get(), IID_IKVFMFolders, kCollectionSlots, 7);
     ExpectSlots(lib.Get(), IID_IKVFileMgmt, {{L"CreateFMFile", M, 2}, {L"CreateFMFolder", M, 2}}, 7);
     ExpectSlots(lib.Get(), IID_IKVFileMgmtService, {{L"CreateFileMgmt", M, 1}}, 7);
-
     ComPtr<ITypeLib> devinfo = LoadRegistered(LIBID_KVDeviceInformationLib);
     ASSERT_TRUE(devinfo);
     ExpectSlots(devinfo.Get(), IID_IKVDeviceInformation, {{L"SetDeviceInformation", M, 2}}, 7);
@@ -105,11 +100,9 @@ TEST_F(TypeLibraries, FolderEventsHaveTheirDispatchIdsAndArgumentTypes) {
         {13, {R, D, T}},  {14, {R, D, T}},  {32, {R, T}},     {34, {R, D, T}}, {35, {R, D, T}},
         {36, {R, D, T}},  {37, {R, D, T}},  {42, {VT_I2, T, BI2}}, {43, {VT_BSTR, VT_I2, T, BI2}},
         {44, {T, VT_BSTR, VT_DATE, VT_I4, VT_DATE, VT_I4, BI4}}, {45, {T, VT_BSTR, BI4}}};
-    TYPEATTR* attr = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(info->GetTypeAttr(&attr));
-    EXPECT_EQ(TKIND_DISPATCH, attr->typekind);
-    const UINT funcs = attr->cFuncs;
-    info->ReleaseTypeAttr(attr);
+    TYPEKIND kind = TKIND_MAX;
+    const UINT funcs = Functions(info.Get(), &kind);
+    EXPECT_EQ(TKIND_DISPATCH, kind);
     ASSERT_EQ(expected.size(), funcs);
     for (UINT i = 0; i < funcs; ++i) {
         FUNCDESC* fd = nullptr;

@@ -1,6 +1,4 @@
-// Fixture of the phone simulator tests: a phone image of its own in a unique
-// temporary folder, the application object created as Morvane creates it, the
-// control interface and the one device.
+// A phone image of its own, the application object created as Morvane creates it, the control and the device.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -58,9 +56,7 @@ protected:
     }
 
     void TearDown() override {
-        device_.Reset();
-        control.Reset();
-        app.Reset();
+        device_.Reset(), control.Reset(), app.Reset();
         CoUninitialize();
     }
 

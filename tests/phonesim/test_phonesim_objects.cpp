@@ -23,7 +23,6 @@ TEST_F(PhoneSimObjects, CollectionsCountFromOneAndListWithoutRegardToCase) {
     ASSERT_HRESULT_SUCCEEDED(drives->get_Item(Index(3), drive.Receive()));
     ASSERT_HRESULT_SUCCEEDED(drive->get_Path(path.Receive()));
     EXPECT_STREQ(L"Z:", path.c_str());
-
     ComPtr<ISCFiles> files;
     ASSERT_HRESULT_SUCCEEDED(Directory(L"C:\\Data\\")->get_Files(files.Receive()));
     std::vector<std::wstring> listed;
@@ -75,7 +74,6 @@ TEST_F(PhoneSimObjects, OperationsChangeTheBackingFoldersOrFailAsAPhoneDoes) {
     EXPECT_EQ("hello", ReadFileBytes(image.PcPath(L"C:\\Data\\c.txt")));
     ASSERT_HRESULT_SUCCEEDED(a->Delete());
     EXPECT_FALSE(FileExists(image.PcPath(L"C:\\Data\\c.txt")));
-
     const std::pair<HRESULT, HRESULT> refusals[] = {
         {kAlreadyExists, data->CreateSubdirectory(UniqueBstr(L"photos").Get(), made.Receive())},
         {kInvalidName, data->CreateSubdirectory(UniqueBstr(L"a\\b").Get(), made.Receive())},
@@ -91,7 +89,6 @@ TEST_F(PhoneSimObjects, OperationsChangeTheBackingFoldersOrFailAsAPhoneDoes) {
     };
     for (size_t i = 0; i < sizeof(refusals) / sizeof(refusals[0]); ++i) EXPECT_EQ(refusals[i].first, refusals[i].second) << i;
     EXPECT_EQ("keep", ReadFileBytes(image.PcPath(L"C:\\Data\\ro.txt")));
-
     // Disconnected: every call but the identity is refused, and nothing changes.
     ComPtr<ISCDeviceStorageFile> top = FileAt(L"C:\\top.txt");
     ASSERT_HRESULT_SUCCEEDED(control->Disconnect(UniqueBstr(kImei).Get()));

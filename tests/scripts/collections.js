@@ -1,27 +1,14 @@
-// Collections from a script client: Objects, Files and Folders of every
-// virtual folder enumerated with Enumerator and compared with Count and the
-// tree the phone shows, items by index and by name, and indexes and names
-// that must fail.
+// Objects, Files and Folders of every virtual folder from a script client: enumerated, compared with
+// Count and the tree, items by index and by name, and keys that must fail.
 var libFso = new ActiveXObject("Scripting.FileSystemObject");
 eval(libFso.OpenTextFile(libFso.BuildPath(libFso.GetParentFolderName(WScript.ScriptFullName), "lib\\phone.js")).ReadAll());
 
-function enumerate(collection) {
-    var items = [];
-    for (var e = new Enumerator(collection); !e.atEnd(); e.moveNext()) items.push(e.item());
-    return items;
-}
+function sortedNames(items) { var names = []; for (var i = 0; i < items.length; i++) names.push(items[i].Name); return names.sort().join("|"); }
 
-function sortedNames(items) {
-    var names = [];
-    for (var i = 0; i < items.length; i++) names.push(items[i].Name);
-    return names.sort().join("|");
-}
-
-// Checks one collection against the names it must hold; isFolder tells the
-// folders among them.
+// isFolder tells the folders among the expected names.
 function checkCollection(collection, folderPath, expected, isFolder, what) {
-    var items = enumerate(collection);
-    var count = collection.Count;
+    var items = [], count = collection.Count;
+    for (var e = new Enumerator(collection); !e.atEnd(); e.moveNext()) items.push(e.item());
     check(items.length == count, what + ": " + items.length + " enumerated, Count " + count);
     check(sortedNames(items) == expected.slice(0).sort().join("|"), what + ": " + sortedNames(items));
 
@@ -40,10 +27,7 @@ function checkCollection(collection, folderPath, expected, isFolder, what) {
     }
     if (count > 0) check(collection(1).Path == items[0].Path, what + ": default member");
     var bad = [0, -1, count + 1, "no such item", ""];
-    for (var b = 0; b < bad.length; b++) {
-        var key = bad[b];
-        failure(function () { return collection.Item(key); }, what + ": Item(" + key + ")");
-    }
+    for (var b = 0; b < bad.length; b++) failure(function () { return collection.Item(bad[b]); }, what + ": Item(" + bad[b] + ")");
 }
 
 function checkFolder(phone, path) {
@@ -52,20 +36,15 @@ function checkFolder(phone, path) {
     var isFolder = {};
     for (var i = 0; i < entry.folders.length; i++) isFolder[entry.folders[i]] = true;
     var all = entry.folders.concat(entry.files);
-    within(path + " Objects", function () { checkCollection(folder.Objects, path, all, isFolder, path + " Objects"); });
-    within(path + " Files", function () { checkCollection(folder.Files, path, entry.files, isFolder, path + " Files"); });
-    within(path + " Folders", function () {
-        checkCollection(folder.Folders, path, entry.folders, isFolder, path + " Folders");
+    var kinds = [["Objects", all], ["Files", entry.files], ["Folders", entry.folders]];
+    for (var k = 0; k < kinds.length; k++) within(path + " " + kinds[k][0], function () {
+        checkCollection(folder[kinds[k][0]], path, kinds[k][1], isFolder, path + " " + kinds[k][0]);
     });
-    // A file is not among the folders, nor a folder among the files.
+    // A folder is not among the files.
+    if (entry.folders.length > 0) failure(function () { return folder.Files.Item(entry.folders[0]); }, path + " Files.Item(a folder)");
     if (entry.files.length > 0) {
+        // A file is not among the folders; an item of a collection is the object the path opens.
         failure(function () { return folder.Folders.Item(entry.files[0]); }, path + " Folders.Item(a file)");
-    }
-    if (entry.folders.length > 0) {
-        failure(function () { return folder.Files.Item(entry.folders[0]); }, path + " Files.Item(a folder)");
-    }
-    // An item of a collection is the object the path opens.
-    if (entry.files.length > 0) {
         var viaCollection = folder.Files.Item(entry.files[0]);
         var viaPath = phone.fm.CreateFMFile(path + entry.files[0]);
         check(viaCollection.Size == viaPath.Size && viaCollection.MIMEType == viaPath.MIMEType &&

@@ -6,9 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "Morvane.h"
 #include "operations/AsynchOperationExecutor.h"
@@ -36,9 +34,8 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
     STDMETHODIMP_(ULONG) Release() override {
         ++releaseCalls;
-        LONG left = --refs;
-        if (left == 0) released.set();
-        return left;
+        const LONG left = --refs;
+        return left == 0 ? released.set(), 0 : left;
     }
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
@@ -46,9 +43,8 @@ public:
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP Execute() override { ++executions; return m_body ? m_body() : S_OK; }
 
-    std::atomic<LONG> refs{1}; // the reference that travels with the message
-    std::atomic<int> releaseCalls{0};
-    std::atomic<int> executions{0};
+    std::atomic<LONG> refs{1};  // the reference that travels with the message
+    std::atomic<int> releaseCalls{0}, executions{0};
     Event released;
 
 private:
@@ -73,10 +69,6 @@ void runOnWorker(const Executor& executor, std::function<void()> body) {
     expectReleasedOnce(op);
 }
 
-using testlog::LogCapture;
-
-bool contains(const qzlog::captured_line& line, const char* text) { return line.text.find(text) != std::string::npos; }
-
 struct ExecutorTest : ::testing::Test {
     void SetUp() override { ASSERT_EQ(S_OK, executor.Initialize()); }
     Executor executor;
@@ -95,7 +87,6 @@ TEST_F(ExecutorTest, OperationsRunInOrderNextWaitsForTheWaitingOneAndAFailureIsR
         return S_OK;
     });
     FakeOperation failing([&] { note("failing start"); return E_FAIL; }), after;
-
     post(executor, first);
     ASSERT_TRUE(firstWaiting.wait());
     // Queued ahead of the signal: the wait must leave them in the queue.
@@ -113,10 +104,10 @@ TEST_F(ExecutorTest, OperationsRunInOrderNextWaitsForTheWaitingOneAndAFailureIsR
 }
 
 TEST_F(ExecutorTest, WaitReturnsTheFirstSignalledListedObjectAndPassesOverOthers) {
-    LogCapture capture;
+    testlog::LogCapture capture;
     Event passedOver;
     capture.OnLine([&](const qzlog::captured_line& line) {
-        if (contains(line, "No Wait Object that we were waiting on was signalled.")) passedOver.set();
+        if (line.text.find("No Wait Object that we were waiting on was signalled.") != std::string::npos) passedOver.set();
     });
     runOnWorker(executor, [&] {
         CWaitObject a(&executor), b(&executor), unlisted(&executor);
@@ -161,9 +152,7 @@ TEST(ExecutorStop, DestructionReleasesQueuedOperationsUnrunAndEndsTheThread) {
     post(*executor, queued2);
     HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, executor->GetThreadId());
     ASSERT_NE(nullptr, thread);
-
     executor.reset();
-
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 0));
     CloseHandle(thread);
     EXPECT_EQ(nullptr, results[0]);
@@ -189,7 +178,6 @@ TEST(ExecutorStop, DeletionFromTheWorkerThreadEndsTheThread) {
     post(*executor, deleting);
     post(*executor, queued);
     queuedPosted.set();
-
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kHangMs));
     CloseHandle(thread);
     expectReleasedOnce(deleting);

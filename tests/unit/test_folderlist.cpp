@@ -20,17 +20,12 @@ namespace {
 class ScratchFolder {
 public:
     ScratchFolder() {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
         static std::atomic<int> counter{0};
-        m_path = std::wstring(temp) + L"fl-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                 std::to_wstring(counter++);
+        m_path = (std::filesystem::temp_directory_path() / ("fl-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                                             std::to_string(counter++))).wstring();
         CreateDirectoryW(m_path.c_str(), nullptr);
     }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::path(m_path), ignored);
-    }
+    ~ScratchFolder() { std::error_code ignored; std::filesystem::remove_all(std::filesystem::path(m_path), ignored); }
     const std::wstring& Path() const { return m_path; }
     // A folder when the name ends with a backslash, else an empty file.
     std::wstring Make(const std::wstring& relative) const {
@@ -95,14 +90,12 @@ TEST(FolderListPC, FailuresCarryTheWin32ErrorAndLongPathsAreRefused) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), error);
     BSTR name = nullptr;
     EXPECT_EQ(E_FAIL, list.GetNextFileName(&name, &error));  // nothing left to enumerate
-
     const std::wstring inner = outer.Make(L"gone\\");
     ASSERT_EQ(S_OK, list.GetFolderList(inner.c_str(), &error));
     ASSERT_TRUE(RemoveDirectoryW(inner.c_str()));
     error = 0;
     EXPECT_EQ(E_FAIL, list.GetNextFolderName(&name, &error));
     EXPECT_NE(0u, error);
-
     // 257 characters and "\*" fill the 260-character pattern with its terminator.
     const std::wstring fits = L"C:\\" + std::wstring(254, L'x');
     EXPECT_EQ(E_FAIL, list.GetFolderList(fits.c_str(), &error));  // searched, not there

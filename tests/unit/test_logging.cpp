@@ -16,8 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
-#include <vector>
+#include <tuple>
 
 namespace {
 
@@ -40,11 +39,6 @@ std::string readFile(const std::wstring& path) {
     return text.str();
 }
 
-std::string withoutCarriageReturns(std::string text) {
-    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-    return text;
-}
-
 // Redirects the CRT's standard error to a file until text() is called.
 class StandardErrorCapture {
 public:
@@ -58,7 +52,9 @@ public:
     ~StandardErrorCapture() { restore(); DeleteFileW(m_path.c_str()); }
     std::string text() {
         restore();
-        return withoutCarriageReturns(readFile(m_path));
+        std::string text = readFile(m_path);
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        return text;
     }
 
 private:
@@ -83,8 +79,6 @@ class LoggingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_previousLevel = qzlog::max_level();
-        Varnhold_logging::injectInitFailure(false);
-        Varnhold_logging::injectCreateFailure(Varnhold_logging::CreateFailure::None);
         Varnhold_logging::resetCallCounters();
         qzlog::reset_counters();
     }
@@ -95,7 +89,6 @@ protected:
         std::error_code ignored;
         if (!m_logDir.empty()) std::filesystem::remove_all(m_logDir, ignored);
     }
-    // A private log folder for this test case.
     std::wstring useTempLogDir() {
         m_logDir = uniqueTempPath(L"morvane-logs");
         m_logDirVariable.reset(new EnvironmentVariable(L"MORVANE_LOG_DIR", m_logDir));
@@ -136,35 +129,24 @@ TEST_F(LoggingTest, StartLogWritesTheVersionBannerToTheLogFileOnce) {
 TEST_F(LoggingTest, StartFailuresReportOnStandardErrorOnly) {
     useTempLogDir();
     testlog::LogCapture captured;
-    {
-        Varnhold_logging::injectInitFailure(true);
+    using Create = Varnhold_logging::CreateFailure;
+    const std::string folder = std::filesystem::path(Varnhold_logging::logFolder()).string();
+    const std::tuple<bool, Create, std::string> failures[] = {
+        {true, Create::None, "Failed to initialize the default log."},
+        {false, Create::ReturnFalse, "Failed to initialize the Quendry specific log."},
+        {false, Create::Throw, "Exception caught! \nWho: create_directory\nWhat: filesystem error: create_directory: "
+                               "Access denied [" + folder + "]\nError: 13\nNativeError: 5\n"},
+    };
+    for (const auto& [initFails, createFails, report] : failures) {
+        Varnhold_logging::injectInitFailure(initFails);
+        Varnhold_logging::injectCreateFailure(createFails);
         StandardErrorCapture err;
         bool started = false;
         StartLog(started);
-        EXPECT_EQ(err.text(), "Failed to initialize the default log.");
-        EXPECT_FALSE(started);
-        EXPECT_EQ(Varnhold_logging::callCounters().createApplicationSpecificLogFile, 0);
-        Varnhold_logging::injectInitFailure(false);
-    }
-    {
-        Varnhold_logging::injectCreateFailure(Varnhold_logging::CreateFailure::ReturnFalse);
-        StandardErrorCapture err;
-        bool started = false;
-        StartLog(started);
-        EXPECT_EQ(err.text(), "Failed to initialize the Quendry specific log.");
+        EXPECT_EQ(err.text(), report);
         EXPECT_FALSE(started);
     }
-    {
-        Varnhold_logging::injectCreateFailure(Varnhold_logging::CreateFailure::Throw);
-        StandardErrorCapture err;
-        bool started = false;
-        StartLog(started);
-        const std::string what = "filesystem error: create_directory: Access denied [" +
-                                 std::filesystem::path(Varnhold_logging::logFolder()).string() + "]";
-        EXPECT_EQ(err.text(), "Exception caught! \nWho: create_directory\nWhat: " + what +
-                                  "\nError: 13\nNativeError: 5\n");
-        EXPECT_FALSE(started);
-    }
+    EXPECT_EQ(Varnhold_logging::callCounters().createApplicationSpecificLogFile, 2);  // not after a failed init
     // No banner and no statement: the reports went to standard error alone.
     EXPECT_TRUE(captured.Lines().empty());
 }
@@ -179,33 +161,23 @@ TEST_F(LoggingTest, LevelSettingsComeFromEnvironmentThenRegistry) {
         EXPECT_EQ(level, w.second) << w.first;
     }
     for (const char* bad : {"", "8", "-1", "TRACES", "LOUD"}) EXPECT_FALSE(qzlog::parse_level(bad, level)) << bad;
-
     // Names of this process only, so parallel test processes do not meet.
     const std::wstring id = std::to_wstring(GetCurrentProcessId());
     const std::wstring variable = L"MORVANE_TEST_LEVEL_" + id;
     const std::wstring subkey = L"Software\\MorvaneTest\\Logging" + id;
     EXPECT_EQ(qzlog::read_level_settings(variable, subkey), qzlog::level_event);
-
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
     const wchar_t debug[] = L"debug";
-    RegSetValueExW(key, L"Level", 0, REG_SZ, reinterpret_cast<const BYTE*>(debug), sizeof debug);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, subkey.c_str(), L"Level", REG_SZ, debug, sizeof debug));
     EXPECT_EQ(qzlog::read_level_settings(variable, subkey), qzlog::level_debug);
     const DWORD fatal = 1;
-    RegSetValueExW(key, L"Level", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&fatal), sizeof fatal);
+    RegSetKeyValueW(HKEY_CURRENT_USER, subkey.c_str(), L"Level", REG_DWORD, &fatal, sizeof fatal);
     EXPECT_EQ(qzlog::read_level_settings(variable, subkey), qzlog::level_fatal);
-    {
-        EnvironmentVariable env(variable.c_str(), L"TRACE");
-        EXPECT_EQ(qzlog::read_level_settings(variable, subkey), qzlog::level_trace);
+    // The environment first; an unusable value leaves it to the registry.
+    for (const auto& [value, level] : {std::pair{L"TRACE", qzlog::level_trace}, std::pair{L"LOUD", qzlog::level_fatal}}) {
+        EnvironmentVariable env(variable.c_str(), value);
+        EXPECT_EQ(qzlog::read_level_settings(variable, subkey), level);
     }
-    {
-        EnvironmentVariable env(variable.c_str(), L"LOUD");  // unusable: the registry decides
-        EXPECT_EQ(qzlog::read_level_settings(variable, subkey), qzlog::level_fatal);
-    }
-    RegCloseKey(key);
-    RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\MorvaneTest\\Logging" + id).c_str());
-
+    RegDeleteTreeW(HKEY_CURRENT_USER, subkey.c_str());
     // The maximum level decides which level loggers are enabled.
     qzlog::set_max_level(qzlog::level_warning);
     EXPECT_TRUE(levelLogger(LOGLEVEL_WARNING).is_enabled(kLogPriority));

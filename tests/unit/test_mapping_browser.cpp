@@ -28,7 +28,7 @@ const MappingEntry* EntryByReal(const CFolderMapping& m, const std::wstring& rea
     return nullptr;
 }
 
-class MappingBrowserConfig : public MappingTest {};
+using MappingBrowserConfig = MappingTest;
 
 TEST_F(MappingBrowserConfig, ConfiguredNamesBecomeVirtualPaths) {
     capMgr.Set(kP + L"mountpoint/@realpath", {L"A:\\", L"B:\\", L"C:\\", L"D:\\", L"E:\\", L"F:\\"});
@@ -52,7 +52,6 @@ TEST_F(MappingBrowserConfig, ConfiguredNamesBecomeVirtualPaths) {
         ASSERT_TRUE(entry) << testing::PrintToString(std::wstring(e.first));
         EXPECT_EQ(e.second, entry->virtualPath);
     }
-
     // A drive root has no last component.
     FakeCapMgr rootMapped;
     rootMapped.Set(kP + L"mountpoint/@realpath", {L"C:\\"});
@@ -72,7 +71,6 @@ TEST_F(MappingBrowserConfig, SubfoldersOfSubfolders) {
     ASSERT_EQ(S_OK, InitMapping(mapping, L"dev1", L"imei-1"));
     EXPECT_EQ(L"\\Phone\\Pictures\\Negatives\\", EntryByReal(mapping, L"C:\\Images\\Raw\\")->virtualPath);
     EXPECT_EQ(L"C:\\Images\\Raw\\x.dng", Map(mapping, L"\\Phone\\Pictures\\Negatives\\x.dng").path);
-
     // A configuration that lends every folder a subfolder again ends in a failure, not a stack overflow.
     FakeCapMgr endless;
     endless.Set(kP + L"mountpoint/@realpath", {L"C:\\"});
@@ -96,14 +94,10 @@ TEST_F(MappingBrowserConfig, InitFailuresLeaveNothingAndARetryLoadsAfresh) {
     const std::pair<const char*, std::function<void()>> failures[] = {
         {"no mount points", [] {}},
         {"mount points without values", [&] { capMgr.Set(kP + L"mountpoint/@realpath", {std::nullopt}); }},
-        {"failing subfolders", [&] {
-             ConfigurePhone(capMgr);
-             capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/subfolder/@realpath)", Answer::WithError(1, {L"x"}));
-         }},
-        {"failing mapped folders", [&] {
-             ConfigurePhone(capMgr);
-             capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/mappedfolder/@realpath)", Answer::Failing(E_FAIL));
-         }},
+        {"failing subfolders", [&] { ConfigurePhone(capMgr), capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/subfolder/@realpath)",
+                                                                         Answer::WithError(1, {L"x"})); }},
+        {"failing mapped folders", [&] { ConfigurePhone(capMgr), capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/mappedfolder/@realpath)",
+                                                                             Answer::Failing(E_FAIL)); }},
     };
     for (const auto& f : failures) {
         f.second();
@@ -121,17 +115,10 @@ TEST_F(MappingBrowserConfig, InitFailuresLeaveNothingAndARetryLoadsAfresh) {
     EXPECT_EQ(5u, mapping.GetEntries().size());
 }
 
-// ---- paths ----
-
-class MappingBrowserPaths : public MappingTest {
-protected:
-    void SetUp() override {
-        MappingTest::SetUp();
-        ConfigurePhone(capMgr);
-    }
-};
+using MappingBrowserPaths = MappingTest;
 
 TEST_F(MappingBrowserPaths, TranslateBothWaysIgnoringCaseWithinRestrictions) {
+    ConfigurePhone(capMgr);
     const std::wstring mountRestricted = kP + LR"(mountpoint[@realpath="C:\"]/subfolders/@restricted)";
     const std::wstring imagesRestricted =
         kP + LR"(mountpoint/subfolders/subfolder[@realpath="Images"]/subfolders/@restricted)";
@@ -142,39 +129,23 @@ TEST_F(MappingBrowserPaths, TranslateBothWaysIgnoringCaseWithinRestrictions) {
     capMgr.answers.erase(mountRestricted);
     capMgr.Set(imagesRestricted, {L"true"});
     ASSERT_EQ(S_OK, InitMapping(byName, L"dev1", L"imei-1"));
-
-    struct Case { CFolderMapping* m; bool toReal; const wchar_t* in; std::optional<std::wstring> out; HRESULT hr; };
-    const Case cases[] = {
-        // Case is ignored; the client's case is kept.
-        {&plain, true, L"\\PHONE\\pictures\\a.jpg", L"C:\\Images\\a.jpg", S_OK},
-        {&plain, true, L"\\Phone\\Pictures\\Holiday\\A.JPG", L"C:\\Images\\Holiday\\A.JPG", S_OK},
-        {&plain, true, L"\\Phone\\", L"C:\\", S_OK},
-        {&plain, true, L"\\phone\\TUNES\\x.mp3", L"E:\\Sounds\\x.mp3", S_OK},
-        {&plain, false, L"c:\\IMAGES\\a.jpg", L"\\Phone\\Pictures\\a.jpg", S_OK},
-        {&plain, false, L"C:\\Other\\b.txt", L"\\Phone\\Other\\b.txt", S_OK},
-        {&plain, true, L"\\Elsewhere\\a", std::nullopt, kHrPathNotFound},
-        {&plain, false, L"Z:\\a", std::nullopt, kHrPathNotFound},
-        {&plain, true, L"\\", std::nullopt, E_INVALIDARG},
-        // A restricted folder shows only its configured subfolders, both ways.
-        {&restricted, true, L"\\Phone\\Other\\", std::nullopt, kHrPathNotFound},
-        {&restricted, true, L"\\Phone\\Pictures\\", L"C:\\Images\\", S_OK},
-        {&restricted, true, L"\\Phone\\", L"C:\\", S_OK},
-        {&restricted, true, L"\\Phone\\Pictures", std::nullopt, kHrPathNotFound},  // only the mount point is a prefix
-        {&restricted, false, L"C:\\Other\\a.txt", std::nullopt, kHrPathNotFound},
-        {&restricted, false, L"C:\\Images\\a.jpg", L"\\Phone\\Pictures\\a.jpg", S_OK},
-        // A subfolder's restriction is keyed by its name alone.
-        {&byName, true, L"\\Phone\\Pictures\\a.jpg", std::nullopt, kHrPathNotFound},
-        {&byName, true, L"\\Phone\\Music\\a.mp3", L"C:\\Music\\a.mp3", S_OK},
-        {&byName, true, L"\\Phone\\Other\\", L"C:\\Other\\", S_OK},
-        {&uninitialised, true, L"\\Phone\\", std::nullopt, E_FAIL},
-        {&uninitialised, false, L"C:\\", std::nullopt, E_FAIL},
-    };
-    for (const Case& c : cases) {
-        const PathResult r = Translate(*c.m, c.in, c.toReal);
-        EXPECT_EQ(c.hr, r.hr) << testing::PrintToString(std::wstring(c.in));
-        EXPECT_EQ(c.out, r.path) << testing::PrintToString(std::wstring(c.in));
-    }
-
+    const auto nf = std::nullopt;
+    ExpectPaths(plain, {  // case is ignored; the client's case is kept
+        {true, L"\\PHONE\\pictures\\a.jpg", L"C:\\Images\\a.jpg", S_OK},
+        {true, L"\\Phone\\Pictures\\Holiday\\A.JPG", L"C:\\Images\\Holiday\\A.JPG", S_OK},
+        {true, L"\\Phone\\", L"C:\\", S_OK}, {true, L"\\phone\\TUNES\\x.mp3", L"E:\\Sounds\\x.mp3", S_OK},
+        {false, L"c:\\IMAGES\\a.jpg", L"\\Phone\\Pictures\\a.jpg", S_OK},
+        {false, L"C:\\Other\\b.txt", L"\\Phone\\Other\\b.txt", S_OK}, {true, L"\\Elsewhere\\a", nf, kHrPathNotFound},
+        {false, L"Z:\\a", nf, kHrPathNotFound}, {true, L"\\", nf, E_INVALIDARG}});
+    ExpectPaths(restricted, {  // only its configured subfolders, both ways
+        {true, L"\\Phone\\Other\\", nf, kHrPathNotFound}, {true, L"\\Phone\\Pictures\\", L"C:\\Images\\", S_OK},
+        {true, L"\\Phone\\", L"C:\\", S_OK},
+        {true, L"\\Phone\\Pictures", nf, kHrPathNotFound},  // only the mount point is a prefix
+        {false, L"C:\\Other\\a.txt", nf, kHrPathNotFound}, {false, L"C:\\Images\\a.jpg", L"\\Phone\\Pictures\\a.jpg", S_OK}});
+    ExpectPaths(byName, {  // a subfolder's restriction is keyed by its name alone
+        {true, L"\\Phone\\Pictures\\a.jpg", nf, kHrPathNotFound}, {true, L"\\Phone\\Music\\a.mp3", L"C:\\Music\\a.mp3", S_OK},
+        {true, L"\\Phone\\Other\\", L"C:\\Other\\", S_OK}});
+    ExpectPaths(uninitialised, {{true, L"\\Phone\\", nf, E_FAIL}, {false, L"C:\\", nf, E_FAIL}});
     com::UniqueBstr phone(L"\\Phone\\"), pictures(L"\\Phone\\Pictures\\");
     BSTR p = phone.Get(), q = pictures.Get();
     EXPECT_TRUE(restricted.IsRestricted(&p));
@@ -185,6 +156,7 @@ TEST_F(MappingBrowserPaths, TranslateBothWaysIgnoringCaseWithinRestrictions) {
 }
 
 TEST_F(MappingBrowserPaths, ForbiddenOperationsOfConfiguredFoldersOnly) {
+    ConfigurePhone(capMgr);
     capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/folderoperations/forbidden_operation/@name)",
                {L"delete", L"rename"});
     capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/fileoperations/forbidden_operation/@name)", {L"move"});
@@ -196,7 +168,6 @@ TEST_F(MappingBrowserPaths, ForbiddenOperationsOfConfiguredFoldersOnly) {
                {L"new"});
     CFMBrowserMapping m(platform);
     ASSERT_EQ(S_OK, InitMapping(m, L"dev1", L"imei-1"));
-
     struct Case { const wchar_t* path; bool folder; DWORD ops; };
     const Case cases[] = {
         {L"\\Phone\\", true, 0x0C}, {L"\\Phone\\Pictures\\", true, 0x80}, {L"\\Phone\\Tunes\\", true, 0x40},

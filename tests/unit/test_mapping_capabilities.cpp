@@ -21,7 +21,6 @@ public:
 
 class MappingCapabilities : public MappingTest {
 protected:
-    // Runs one query against the fake and returns its result and rows.
     HRESULT Ask(const Answer& answer, StringList& rows) {
         capMgr.Set(L"q", answer);
         return probe.getCapabilities(&capMgr, L"q", rows);
@@ -36,7 +35,6 @@ TEST_F(MappingCapabilities, RowsUpToButNotIncludingTheUpperBound) {
     EXPECT_EQ(S_OK, Ask(Answer::Of({L"a", L"b"}), rows));
     EXPECT_EQ((StringList{L"kept", L"a", L"b"}), rows);  // appended, row order; upper-bound row unread
     EXPECT_EQ((std::vector<std::wstring>{L"356938035643809"}), capMgr.imeis);
-
     // Bounds need not start at 0; unassigned cells are skipped.
     Answer shifted = Answer::Of({L"x", std::nullopt, L"z"});
     shifted.lower = 5;
@@ -87,34 +85,26 @@ TEST_F(MappingCapabilities, EveryOtherAnswerIsNoMatchOrAFailureAndAppendsNothing
 
 TEST_F(MappingCapabilities, SettingReaders) {
     // Restricted: exactly "true" in the first row.
-    capMgr.Set(L"r1", {L"true", L"false"});
-    capMgr.Set(L"r2", {L"TRUE"});
-    capMgr.Set(L"r3", {L"false", L"true"});
-    EXPECT_TRUE(probe.getConfRestrictedFolders(&capMgr, L"r1"));
-    EXPECT_FALSE(probe.getConfRestrictedFolders(&capMgr, L"r2"));
-    EXPECT_FALSE(probe.getConfRestrictedFolders(&capMgr, L"r3"));
-    EXPECT_FALSE(probe.getConfRestrictedFolders(&capMgr, L"unanswered"));
-    capMgr.Set(L"r4", Answer::Failing(E_FAIL));
-    EXPECT_FALSE(probe.getConfRestrictedFolders(&capMgr, L"r4"));
-
-    // Folder operation names, case-sensitive; unknown ones logged and ignored.
-    capMgr.Set(L"all folder ops", {L"copy", L"cut", L"delete", L"rename", L"paste", L"properties", L"new", L"explore"});
-    EXPECT_EQ(0xFFu, probe.getConfForbidFolderOps(&capMgr, L"all folder ops"));
-    capMgr.Set(L"odd folder ops", {L"Delete", L"move", L"copy"});
-    EXPECT_EQ(0x01u, probe.getConfForbidFolderOps(&capMgr, L"odd folder ops"));
-
-    // File operation names: "move" instead of "cut", no "explore"; unknown names silent.
-    capMgr.Set(L"all file ops", {L"copy", L"move", L"delete", L"rename", L"paste", L"properties", L"new"});
-    EXPECT_EQ(0x7Fu, probe.getConfForbidFileOps(&capMgr, L"all file ops"));
-    capMgr.Set(L"odd file ops", {L"cut", L"explore", L"Rename", L"paste"});
-    EXPECT_EQ(0x10u, probe.getConfForbidFileOps(&capMgr, L"odd file ops"));
-
-    EXPECT_EQ(0u, probe.getConfForbidFileOps(&capMgr, L"unanswered"));
-    capMgr.Set(L"failing ops", Answer::WithError(2, {L"copy"}));
-    EXPECT_EQ(0u, probe.getConfForbidFolderOps(&capMgr, L"failing ops"));
+    const std::pair<Answer, bool> restricted[] = {{Answer::Of({L"true", L"false"}), true}, {Answer::Of({L"TRUE"}), false},
+                                                  {Answer::Of({L"false", L"true"}), false}, {Answer::None(), false},
+                                                  {Answer::Failing(E_FAIL), false}};
+    for (const auto& [answer, expected] : restricted) {
+        capMgr.Set(L"r", answer);
+        EXPECT_EQ(expected, probe.getConfRestrictedFolders(&capMgr, L"r")) << testing::PrintToString(answer.rows);
+    }
+    // Operation names are case-sensitive; files say "move" for "cut" and have no "explore"; unknown names ignored.
+    struct Ops { bool folder; Answer answer; DWORD ops; };
+    const Ops ops[] = {
+        {true, Answer::Of({L"copy", L"cut", L"delete", L"rename", L"paste", L"properties", L"new", L"explore"}), 0xFF},
+        {true, Answer::Of({L"Delete", L"move", L"copy"}), 0x01},
+        {false, Answer::Of({L"copy", L"move", L"delete", L"rename", L"paste", L"properties", L"new"}), 0x7F},
+        {false, Answer::Of({L"cut", L"explore", L"Rename", L"paste"}), 0x10},
+        {false, Answer::None(), 0}, {true, Answer::WithError(2, {L"copy"}), 0}};
+    for (const Ops& o : ops) {
+        capMgr.Set(L"q", o.answer);
+        EXPECT_EQ(o.ops, o.folder ? probe.getConfForbidFolderOps(&capMgr, L"q") : probe.getConfForbidFileOps(&capMgr, L"q"));
+    }
 }
-
-// ---- creation and release ----
 
 using MappingCapMgrCreation = MappingTest;
 
@@ -129,7 +119,6 @@ TEST_F(MappingCapMgrCreation, CreatedStartedAndReleasedBeforeInitReturnsWhatever
     EXPECT_EQ((std::vector<std::string>{"Run", "QI ICapMgr"}), capMgr.events);  // started before it is asked
     EXPECT_EQ(0, capMgr.refs);
     for (const std::wstring& imei : capMgr.imeis) EXPECT_EQ(L"imei-1", imei);
-
     const std::pair<const char*, std::function<void(FakePlatform&, FakeCapMgr&)>> failures[] = {
         {"class not registered", [](FakePlatform& p, FakeCapMgr&) { p.createResult = REGDB_E_CLASSNOTREG; }},
         {"not running", [](FakePlatform&, FakeCapMgr& c) { c.runResult = E_UNEXPECTED; }},

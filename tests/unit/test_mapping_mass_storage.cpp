@@ -2,8 +2,6 @@
 // and mapping the card's configured folders onto it, case-sensitively.
 #include "unit_fakes.h"
 
-#include <cstdio>
-
 #include "mapping/FMMassStorageMapping.h"
 
 namespace {
@@ -55,18 +53,15 @@ TEST_F(MappingMassStorage, FindsTheRemovableDriveBySerialAndMapsOntoIt) {
     StringList before;
     EXPECT_EQ(S_FALSE, mapping.getMountpoints(before));
     ASSERT_EQ(S_OK, Load(mapping));
-
     // 1234 is 0x4D2; the fixed and network drives with that serial are never considered.
     EXPECT_EQ(L"G:\\", mapping.GetPcDrive());
     EXPECT_EQ(L"E:\\", mapping.GetPhonePath());
-
     // Phone-side paths take the card's drive letter.
     EXPECT_EQ((Paths{{L"G:\\Images\\", L"\\Card\\Imgs\\"},
                      {L"G:\\Photos\\", L"\\Card\\Pictures\\"},
                      {L"G:\\", L"\\Card\\"}}),
               EntryPaths(mapping));
     EXPECT_EQ((std::list<MappedFolderPair>{{L"G:\\Images\\", L"\\Card\\"}}), mapping.GetMappedFolderPairs());
-
     StringList mounts{L"kept"};
     EXPECT_EQ(S_OK, mapping.getMountpoints(mounts));
     EXPECT_EQ((StringList{L"G:\\", L"kept"}), mounts);
@@ -85,7 +80,6 @@ TEST_F(MappingMassStorage, SerialNumbersAsThirtyTwoBitValues) {
     CFMMassStorageMapping mapping(platform);
     ASSERT_EQ(S_OK, Load(mapping));
     EXPECT_EQ(L"G:\\", mapping.GetPcDrive());
-
     // A serial without digits names no drive, not the one whose serial is 0.
     FakeCapMgr text;
     ConfigureCard(text, L"card");
@@ -96,39 +90,28 @@ TEST_F(MappingMassStorage, SerialNumbersAsThirtyTwoBitValues) {
 }
 
 TEST_F(MappingMassStorage, InitFailsWithoutSerialPathOrDrive) {
-    struct Case {
-        const char* name;
-        std::function<void(FakeCapMgr&, FakePlatform&)> arrange;
-    };
-    const Case cases[] = {
+    using Arrange = std::function<void(FakeCapMgr&, FakePlatform&)>;
+    const std::pair<const char*, Arrange> cases[] = {
         {"no serial at all", [](FakeCapMgr& c, FakePlatform&) { c.answers.erase(kApplicationSerial); }},
-        {"card serial failing",
-         [](FakeCapMgr& c, FakePlatform&) {
-             c.answers.erase(kApplicationSerial);
-             c.Set(kCardSerial, Answer::WithError(5, {L"1234"}));
-         }},
+        {"card serial failing", [](FakeCapMgr& c, FakePlatform&) {
+             c.answers.erase(kApplicationSerial), c.Set(kCardSerial, Answer::WithError(5, {L"1234"})); }},
         {"no phone path", [](FakeCapMgr& c, FakePlatform&) { c.answers.erase(kCardPath); }},
         {"no drive strings", [](FakeCapMgr&, FakePlatform& p) { p.driveStringsFail = true; }},
         {"no matching drive", [](FakeCapMgr& c, FakePlatform&) { c.Set(kApplicationSerial, {L"777"}); }},
-        {"mapped folder without name",
-         [](FakeCapMgr& c, FakePlatform&) {
-             c.answers.erase(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/mappedfolder[@realpath="E:\Images\"]/@virtualname)");
-         }},
-        {"subfolders failing",
-         [](FakeCapMgr& c, FakePlatform&) {
-             c.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/subfolder/@realpath)", Answer::Failing(E_FAIL));
-         }},
+        {"mapped folder without name", [](FakeCapMgr& c, FakePlatform&) {
+             c.answers.erase(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/mappedfolder[@realpath="E:\Images\"]/@virtualname)"); }},
+        {"subfolders failing", [](FakeCapMgr& c, FakePlatform&) {
+             c.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/subfolder/@realpath)", Answer::Failing(E_FAIL)); }},
     };
-    for (const Case& c : cases) {
+    for (const auto& [name, arrange] : cases) {
         FakeCapMgr config;
         ConfigureCard(config);
-        c.arrange(config, *platform);
+        arrange(config, *platform);
         platform->capMgr = &config;
         CFMMassStorageMapping mapping(platform);
-        EXPECT_EQ(E_FAIL, Load(mapping)) << c.name;
-        EXPECT_FALSE(mapping.IsInitialized()) << c.name;
-        EXPECT_TRUE(mapping.GetPcDrive().empty()) << c.name;
-        EXPECT_TRUE(mapping.GetEntries().empty()) << c.name;
+        EXPECT_EQ(E_FAIL, Load(mapping)) << name;
+        EXPECT_FALSE(mapping.IsInitialized()) << name;
+        EXPECT_TRUE(mapping.GetPcDrive().empty() && mapping.GetEntries().empty()) << name;
         platform->driveStringsFail = false;
     }
 }
@@ -147,19 +130,14 @@ TEST_F(MappingMassStorage, PathsAreCaseSensitive) {
     CFMMassStorageMapping mapping(platform);
     EXPECT_EQ(E_FAIL, Map(mapping, L"\\Card\\").hr);
     ASSERT_EQ(S_OK, Load(mapping));
-
-    EXPECT_EQ(L"G:\\Photos\\a.jpg", Map(mapping, L"\\Card\\Pictures\\a.jpg").path);
-    EXPECT_EQ(L"G:\\Images\\x.png", Map(mapping, L"\\Card\\Imgs\\x.png").path);
-    EXPECT_EQ(L"G:\\Other\\", Map(mapping, L"\\Card\\Other\\").path);
-    const PathResult upper = Map(mapping, L"\\CARD\\images\\");
-    EXPECT_EQ(kHrPathNotFound, upper.hr);
-    EXPECT_FALSE(upper.path);
-    EXPECT_EQ(kHrPathNotFound, Map(mapping, L"\\card\\Pictures\\").hr);
-
-    EXPECT_EQ(L"\\Card\\Pictures\\a.jpg", UnMap(mapping, L"G:\\Photos\\a.jpg").path);
-    EXPECT_EQ(L"\\Card\\Other\\b.txt", UnMap(mapping, L"G:\\Other\\b.txt").path);
-    EXPECT_EQ(kHrPathNotFound, UnMap(mapping, L"g:\\Photos\\a.jpg").hr);
-    EXPECT_EQ(E_INVALIDARG, Map(mapping, L"\\").hr);
+    const auto nf = std::nullopt;
+    ExpectPaths(mapping, {{true, L"\\Card\\Pictures\\a.jpg", L"G:\\Photos\\a.jpg", S_OK},
+                          {true, L"\\Card\\Imgs\\x.png", L"G:\\Images\\x.png", S_OK},
+                          {true, L"\\Card\\Other\\", L"G:\\Other\\", S_OK},
+                          {true, L"\\CARD\\images\\", nf, kHrPathNotFound}, {true, L"\\card\\Pictures\\", nf, kHrPathNotFound},
+                          {false, L"G:\\Photos\\a.jpg", L"\\Card\\Pictures\\a.jpg", S_OK},
+                          {false, L"G:\\Other\\b.txt", L"\\Card\\Other\\b.txt", S_OK},
+                          {false, L"g:\\Photos\\a.jpg", nf, kHrPathNotFound}, {true, L"\\", nf, E_INVALIDARG}});
 }
 
 } // namespace

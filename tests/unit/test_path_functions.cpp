@@ -16,7 +16,6 @@ TEST(PathFunctions, RootsAndValidNames) {
         EXPECT_FALSE(IsRootPath(notRoot)) << std::wstring(notRoot);
     EXPECT_FALSE(IsRootPath(nullptr));
     EXPECT_FALSE(IsRootPath(Long(kPathBufferChars).c_str()));
-
     for (const wchar_t* name : {L"photo.jpg", L"a", L"...", L".hidden", L"name with spaces", L"\u00e4\u00f6\u00fc"})
         EXPECT_TRUE(IsValidName(name)) << std::wstring(name);
     // Names that would change the path.

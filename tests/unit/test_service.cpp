@@ -35,35 +35,25 @@ protected:
     CFMService* m_object = nullptr;
 };
 
-TEST_F(Service, DisconnectNoticeWhenNeverBoundSucceeds) {
-    com::UniqueBstr uid(L"phone-1");
-    EXPECT_EQ(S_OK, m_deviceInfo->SetDeviceInformation(nullptr, uid.Get()));
-    EXPECT_FALSE(m_object->IsDeviceBound());
-}
-
 TEST_F(Service, ConnectNoticeNeedsThePhoneDeviceInterface) {
     unittest::RecordingSink notADevice;  // any object but a phone device
     com::UniqueBstr uid(L"phone-1");
     EXPECT_EQ(E_NOINTERFACE, m_deviceInfo->SetDeviceInformation(&notADevice, uid.Get()));
     EXPECT_EQ(0, notADevice.refs);
-
     EXPECT_EQ(E_INVALIDARG, m_object->SetDevice(nullptr, uid.Get()));
 }
 
 TEST_F(Service, HandsOutANewFileManagementObjectPerCall) {
     EXPECT_EQ(E_INVALIDARG, m_service->CreateFileMgmt(nullptr));
-
     ComPtr<IKVFileMgmt> first, second;
     ASSERT_EQ(S_OK, m_service->CreateFileMgmt(first.Receive()));
     ASSERT_EQ(S_OK, m_service->CreateFileMgmt(second.Receive()));
     EXPECT_NE(first.Get(), second.Get());
-
     // Unbound: the device test comes before the argument test.
     com::UniqueBstr path(L"\\\\C:\\\\Data\\");
     EXPECT_EQ(E_FAIL, first->CreateFMFolder(path.Get(), nullptr));
     ComPtr<IKVFMFile> file;
     EXPECT_EQ(E_FAIL, first->CreateFMFile(path.Get(), file.Receive()));
-
     ComPtr<ISupportErrorInfo> errorInfo;
     ASSERT_HRESULT_SUCCEEDED(first.As(errorInfo, IID_ISupportErrorInfo));
     EXPECT_EQ(S_OK, errorInfo->InterfaceSupportsErrorInfo(IID_IKVFileMgmt));

@@ -1,6 +1,5 @@
-// The unit layer's fakes: a Capability Manager answering from a table of
-// expressions, a machine with a chosen drive list, the smallest outer object
-// of an aggregated object model part, and an event sink.
+// Unit fakes: a Capability Manager answering from a table, a machine with a
+// chosen drive list, an outer object for the aggregated part, an event sink.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,7 +13,6 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "com/ComUtil.h"
@@ -22,9 +20,14 @@
 #include "mapping/FolderMapping.h"
 #include "objects/FMObjectImpl.h"
 
+// The IDispatch members a fake without type information answers E_NOTIMPL.
+#define UNIT_NO_TYPEINFO                                                                                       \
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }                                         \
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }                            \
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+
 namespace mapping_test {
 
-// One answer of the fake Capability Manager.
 struct Answer {
     enum class Shape { Rows, Empty, Custom };
     Shape shape = Shape::Rows;
@@ -46,17 +49,15 @@ struct Answer {
     static Answer Made(std::function<void(VARIANT*)> make) { return {Shape::Custom, S_OK, 0, {}, 0, 2, std::move(make)}; }
 };
 
-// The rows as the replacement component lays them out: the first dimension
-// (index 0 of SafeArrayPutElement's index array) counts the matches plus one
-// unused row at the upper bound; column 1 holds the value.
+// Rows as the real component lays them out: matches plus one unused row at the
+// upper bound; column 1 holds the value.
 inline SAFEARRAY* BuildRows(const Answer& a) {
     SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(a.rows.size() + 1), a.lower}, {static_cast<ULONG>(a.columns), 0}};
     SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 2, bounds);
     auto put = [array](LONG row, LONG column, const wchar_t* text) {
         LONG index[2] = {row, column};
         com::UniqueVariant v;
-        v->vt = VT_BSTR;
-        v->bstrVal = SysAllocString(text);
+        v->vt = VT_BSTR, v->bstrVal = SysAllocString(text);
         SafeArrayPutElement(array, index, v.Get());
     };
     for (size_t i = 0; i < a.rows.size(); ++i) {
@@ -64,7 +65,6 @@ inline SAFEARRAY* BuildRows(const Answer& a) {
         put(row, 0, L"column0");  // never read
         if (a.rows[i] && a.columns > 1) put(row, 1, a.rows[i]->c_str());
     }
-    // The unused row at the upper bound.
     if (a.columns > 1) put(a.lower + static_cast<LONG>(a.rows.size()), 1, L"upper-bound-row");
     return array;
 }
@@ -75,15 +75,12 @@ public:
     bool answersCapMgr = true;
     HRESULT runResult = S_OK;
     std::vector<std::string> events;  // "Run", "QI ICapMgr"
-    std::vector<std::wstring> asked;
     std::vector<std::wstring> imeis;
     std::map<std::wstring, Answer> answers;
-    // Consulted for expressions without an answer of their own.
     std::function<std::optional<Answer>(const std::wstring&)> fallback;
 
     void Set(const std::wstring& expression, Answer answer) { answers[expression] = std::move(answer); }
     void Set(const std::wstring& expression, std::vector<std::optional<std::wstring>> cells) { Set(expression, Answer::Of(cells)); }
-    // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
         *ppv = nullptr;
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
@@ -100,33 +97,25 @@ public:
     }
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
     STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
-    // IDispatch: not used by the mappings.
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    UNIT_NO_TYPEINFO
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
-    // ICapMgr
     STDMETHODIMP Query(BSTR imei, BSTR query, VARIANT* result, long* error) override {
         imeis.emplace_back(imei ? imei : L"");
-        asked.emplace_back(query ? query : L"");
+        const std::wstring asked = query ? query : L"";
         VariantInit(result);
         *error = 0;
         std::optional<Answer> found;
-        auto it = answers.find(asked.back());
-        if (it != answers.end()) found = it->second;
-        else if (fallback) found = fallback(asked.back());
+        if (answers.count(asked)) found = answers[asked];
+        else if (fallback) found = fallback(asked);
         if (!found) return S_OK;  // no match: VT_EMPTY
         *error = found->error;
         if (found->shape == Answer::Shape::Custom) found->custom(result);
-        else if (found->shape == Answer::Shape::Rows) {
-            result->vt = VT_ARRAY | VT_VARIANT;
-            result->parray = BuildRows(*found);
-        }
+        else if (found->shape == Answer::Shape::Rows) result->vt = VT_ARRAY | VT_VARIANT, result->parray = BuildRows(*found);
         return found->hr;
     }
-    // IRunnableObject: OleRun starts the object through Run.
-    STDMETHODIMP GetRunningClass(LPCLSID) override { return E_NOTIMPL; }
+    // OleRun starts the object through Run.
     STDMETHODIMP Run(LPBINDCTX) override { return events.push_back("Run"), runResult; }
+    STDMETHODIMP GetRunningClass(LPCLSID) override { return E_NOTIMPL; }
     STDMETHODIMP_(BOOL) IsRunning() override { return TRUE; }
     STDMETHODIMP LockRunning(BOOL, BOOL) override { return S_OK; }
     STDMETHODIMP SetContainedObject(BOOL) override { return S_OK; }
@@ -134,7 +123,6 @@ public:
 
 struct FakeDrive { std::wstring root; UINT type; DWORD serial; bool volumeFails = false; };
 
-// The machine: creation of the Capability Manager and the drive list.
 class FakePlatform : public MappingPlatform {
 public:
     FakeCapMgr* capMgr = nullptr;
@@ -186,11 +174,10 @@ private:
     }
 };
 
-// A path result: the HRESULT and the text (nullopt when the result was null).
+// nullopt when the result was null.
 struct PathResult { HRESULT hr; std::optional<std::wstring> path; };
 
-// Calls MapPath or UnMapPath; the out value starts non-null so that a result
-// left unset shows.
+// The out value starts non-null so that a result left unset shows.
 inline PathResult Translate(CFolderMapping& mapping, const std::wstring& in, bool toReal) {
     com::UniqueBstr input(in.c_str(), static_cast<UINT>(in.size()));
     BSTR inputBstr = input.Get();
@@ -204,21 +191,26 @@ inline PathResult Translate(CFolderMapping& mapping, const std::wstring& in, boo
 inline PathResult Map(CFolderMapping& m, const std::wstring& virtualPath) { return Translate(m, virtualPath, true); }
 inline PathResult UnMap(CFolderMapping& m, const std::wstring& realPath) { return Translate(m, realPath, false); }
 
+// A translation and its expected outcome; `out` nullopt when the result is null.
+struct PathCase { bool toReal; const wchar_t* in; std::optional<std::wstring> out; HRESULT hr; };
+inline void ExpectPaths(CFolderMapping& m, std::initializer_list<PathCase> cases) {
+    for (const PathCase& c : cases) {
+        const PathResult r = Translate(m, c.in, c.toReal);
+        EXPECT_EQ(c.hr, r.hr) << testing::PrintToString(std::wstring(c.in));
+        EXPECT_EQ(c.out, r.path) << testing::PrintToString(std::wstring(c.in));
+    }
+}
+
 inline DWORD Ops(CFolderMapping& m, const wchar_t* path, bool folder) {
     com::UniqueBstr p(path);
     BSTR b = p.Get();
     return folder ? m.getForbidFolderOps(&b) : m.getForbidFileOps(&b);
 }
-inline DWORD FolderOps(CFolderMapping& m, const wchar_t* path) { return Ops(m, path, true); }
-inline DWORD FileOps(CFolderMapping& m, const wchar_t* path) { return Ops(m, path, false); }
-
-// Runs Init with BSTR copies of the arguments (null stays null).
 inline HRESULT InitMapping(CFolderMapping& m, const wchar_t* uid, const wchar_t* imei) {
     com::UniqueBstr u(uid), i(imei);
     return m.Init(u.Get(), i.Get());
 }
 
-// A test fixture with COM and the fakes wired together.
 class MappingTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -232,7 +224,6 @@ protected:
     std::shared_ptr<FakePlatform> platform;
 };
 
-// Prefix of the folder mapping queries for device "dev1".
 inline const std::wstring kP = L"//devices/device[@uid=\"dev1\"]/foldermapping/";
 
 } // namespace mapping_test
@@ -240,9 +231,8 @@ inline const std::wstring kP = L"//devices/device[@uid=\"dev1\"]/foldermapping/"
 namespace unittest {
 
 // Its own IUnknown, everything else from the inner.
-class FMOuter : public IUnknown {
+class FMOuter final : public IUnknown {
 public:
-    virtual ~FMOuter() = default;
     static FMOuter* Create() {
         auto* outer = new FMOuter;
         outer->m_refs = 1;
@@ -253,12 +243,9 @@ public:
         return outer;
     }
     STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
-        if (IsEqualIID(iid, IID_IUnknown)) {
-            *ppv = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return m_inner->QueryInterface(iid, ppv);
+        if (!IsEqualIID(iid, IID_IUnknown)) return m_inner->QueryInterface(iid, ppv);
+        *ppv = this, AddRef();
+        return S_OK;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
     STDMETHODIMP_(ULONG) Release() override {
@@ -279,19 +266,18 @@ private:
     FMObjectImpl* m_impl = nullptr;
 };
 
-// A stack-held event sink: counts references and records every call with its
-// arguments (last first, as received); onInvoke may answer by reference and
-// gives the result.
+// A stack-held event sink recording every call with its arguments (last
+// first); onInvoke may answer by reference and gives the result.
 struct SinkEvent {
     DISPID id;
     WORD flags;
     LCID lcid;
     bool nullIid, noNamed, hasResult;
     std::vector<VARTYPE> types;
-    std::vector<std::wstring> texts;  // VT_BSTR arguments
-    std::vector<LONGLONG> numbers;    // VT_I2, VT_I4 and VT_UI4 arguments
-    std::vector<IDispatch*> objects;  // VT_DISPATCH arguments
-    SHORT cancelSeen = -1;            // a by-reference I2 as it was when called
+    std::vector<std::wstring> texts;
+    std::vector<LONGLONG> numbers;  // I2, I4 and UI4
+    std::vector<IDispatch*> objects;
+    SHORT cancelSeen = -1;  // a by-reference I2 as it was when called
 };
 
 class RecordingSink : public IDispatch {
@@ -310,9 +296,7 @@ public:
     }
     STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs); }
     STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&refs); }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    UNIT_NO_TYPEINFO
     STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* p, VARIANT* result, EXCEPINFO*,
                         UINT*) override {
         SinkEvent e{id, flags, lcid, IsEqualIID(iid, IID_NULL) != 0, p->cNamedArgs == 0 && !p->rgdispidNamedArgs,

@@ -1,7 +1,5 @@
-// Shared part of the script tests, read with eval by each test. A ScriptPhone
-// is a copy of data/browser-phone.xml's phone shown through the browser
-// mapping of components/capmgr/samples/browser.xml, with a Morvane service
-// bound to it by PhoneSim.Control, which plays the Device Manager.
+// Read with eval by each script test. A ScriptPhone is a copy of data/browser-phone.xml shown through
+// capmgr/samples/browser.xml, with a service bound to it by PhoneSim.Control as the Device Manager.
 
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 var shell = new ActiveXObject("WScript.Shell");
@@ -18,8 +16,7 @@ function hex(n) { return "0x" + (n >>> 0).toString(16); }
 // Runs f; an error it raises names what was being done.
 function within(what, f) {
     try { return f(); } catch (e) {
-        var message = e.message ? e.message : hex(e.number);
-        var wrapped = new Error(message.indexOf(what) == 0 ? message : what + ": " + message);
+        var message = e.message ? e.message : hex(e.number), wrapped = new Error(what + ": " + message);
         wrapped.number = e.number;
         throw wrapped;
     }
@@ -39,14 +36,11 @@ function failsWith(hr, f, what) {
     check(got == (hr | 0), what + ": " + hex(got) + " instead of " + hex(hr));
 }
 
-// A COM DATE as milliseconds; Wine's JScript cannot take typeof of a VT_DATE,
-// but converts it with Date.
+// Wine's JScript cannot take typeof of a VT_DATE, but converts it with Date.
 function millis(date) { return new Date(date).getTime(); }
 
-// The virtual tree browser.xml makes of the phone: each virtual folder with
-// the phone folder behind it and what it shows. \Phone\ and Sounds are
-// restricted: their files and unconfigured folders are on the phone but
-// hidden, and so is C:\Data\ itself.
+// Each virtual folder with the phone folder behind it and what it shows. \Phone\ and Sounds are
+// restricted: their files and unconfigured folders (and C:\Data\ itself) are hidden.
 var virtualTree = {
     "\\": {parent: null, folders: ["Phone", "Memory card"], files: []},
     "\\Phone\\": {parent: "\\", phone: "C:\\", drive: "C", folders: ["Pictures", "Sounds", "Documents"], files: []},
@@ -66,16 +60,9 @@ var virtualTree = {
     "\\Memory card\\Videos\\": {parent: "\\Memory card\\", phone: "E:\\Videos\\", folders: [], files: ["clip.3gp"]}
 };
 
-function virtualFolders() {
-    var out = [];
-    for (var path in virtualTree) out.push(path);
-    return out;
-}
+function virtualFolders() { var out = []; for (var path in virtualTree) out.push(path); return out; }
 
-function ScriptPhone() {
-    this.capmgrValue = "HKCU\\Software\\Morvane\\CapMgr\\Config";
-    this.previousCapmgr = undefined;  // not yet replaced
-}
+function ScriptPhone() { this.capmgrValue = "HKCU\\Software\\Morvane\\CapMgr\\Config"; }
 
 ScriptPhone.prototype.open = function () {
     var data = fso.BuildPath(scriptDir, "data");
@@ -86,19 +73,14 @@ ScriptPhone.prototype.open = function () {
     fso.CopyFile(fso.BuildPath(data, "browser-phone.xml"), this.description);
     // Git keeps no empty folder.
     fso.CreateFolder(this.pcPath("E:\\Empty"));
-    this.xml = new ActiveXObject("Msxml2.DOMDocument.6.0");
-    this.xml.async = false;
+    (this.xml = new ActiveXObject("Msxml2.DOMDocument.6.0")).async = false;
     check(this.xml.load(this.description), "reading " + this.description);
-
-    // The Capability Manager reads its document from the registry when the
-    // process has no MORVANE_CAPMGR_CONFIG; what was there is put back.
+    // Without MORVANE_CAPMGR_CONFIG the Capability Manager reads the registry; what was there is put back.
     this.previousCapmgr = null;
     try { this.previousCapmgr = shell.RegRead(this.capmgrValue); } catch (e) {}
     shell.RegWrite(this.capmgrValue, fso.BuildPath(sourceRoot, "components\\capmgr\\samples\\browser.xml"), "REG_SZ");
-
     // The control keeps the simulator's session, and so the loaded phone, alive.
-    this.control = new ActiveXObject("PhoneSim.Control");
-    this.control.LoadDescription(this.description);
+    (this.control = new ActiveXObject("PhoneSim.Control")).LoadDescription(this.description);
     this.control.Reset();
     this.device = new ActiveXObject("PhoneSim.Application").Devices.Item(1);
     this.service = new ActiveXObject("Morvane.KVFileMgmtService");
@@ -106,22 +88,18 @@ ScriptPhone.prototype.open = function () {
     this.fm = this.service.CreateFileMgmt();
 };
 
-// The PC file behind a phone path such as "C:\Data\notes.txt".
 ScriptPhone.prototype.pcPath = function (phonePath) {
     return fso.BuildPath(fso.BuildPath(this.folder, "browser-phone"), phonePath.charAt(0) + phonePath.substr(2));
 };
 
-// The phone's own view of an item, through the simulated connectivity component.
 ScriptPhone.prototype.phoneItem = function (phonePath) { return this.device.GetStorageItem(phonePath); };
 
-// An attribute of a drive in the phone description.
 ScriptPhone.prototype.drive = function (letter, attribute) {
     var node = this.xml.selectSingleNode("/phonesim/device/drive[@letter='" + letter + "']");
     check(node != null, "drive " + letter + " in the description");
     return node.getAttribute(attribute);
 };
 
-// The MIME type the description gives an extension, or null.
 ScriptPhone.prototype.describedMime = function (extension) {
     var node = this.xml.selectSingleNode("/phonesim/mime[@extension='" + extension + "']");
     return node ? node.getAttribute("type") : null;
@@ -129,13 +107,9 @@ ScriptPhone.prototype.describedMime = function (extension) {
 
 ScriptPhone.prototype.unbind = function () { this.control.UnbindService(this.service); };
 
-// Waits for cond (no WScript.Sleep under Wine); the bound only turns a hang
-// into a failure.
+// No WScript.Sleep under Wine; the bound only turns a hang into a failure.
 function waitFor(cond) {
-    var until = new Date().getTime() + 60000;
-    while (!cond()) {
-        if (new Date().getTime() > until) return false;
-    }
+    for (var until = new Date().getTime() + 60000; !cond();) if (new Date().getTime() > until) return false;
     return true;
 }
 
@@ -150,16 +124,10 @@ ScriptPhone.prototype.close = function () {
     if (this.folder) try { fso.DeleteFolder(this.folder, true); } catch (e) {}
 };
 
-// Runs a test body with a bound phone; prints "ok" or the failure and sets
-// the exit code.
+// Prints "ok" or the failure and sets the exit code.
 function runWithPhone(body) {
     var phone = new ScriptPhone(), failed = null;
-    try {
-        phone.open();
-        body(phone);
-    } catch (e) {
-        failed = e;
-    }
+    try { phone.open(); body(phone); } catch (e) { failed = e; }
     try { phone.close(); } catch (e) { if (!failed) failed = e; }
     if (failed) {
         WScript.Echo("FAIL: " + failed.message + (failed.number ? " (" + hex(failed.number) + ")" : ""));
