@@ -24,8 +24,9 @@ const wchar_t kImei[] = L"353918050000001";
 constexpr int kListingSizes[] = {1000, 10000, 100000};
 constexpr int64_t kBigFile = 256ll << 20;
 
-// The listing folders take minutes to write under Wine: they are made once
-// and kept in the build folder; a marker says a folder is complete.
+// The listing folders are kept in the build folder; make-listing-cache.sh
+// writes them natively before the run (under Wine the largest takes most of
+// an hour). Written here only when the bench runs without it.
 void MakeListingFolder(const std::wstring& drive, int files) {
     const std::wstring folder = drive + L"\\Images\\l" + std::to_wstring(files);
     const std::wstring marker = drive + L"\\complete-" + std::to_wstring(files);
