@@ -74,7 +74,9 @@ void WaitQuiet(IPhoneSimControl* control, LONG lockBaseline) {
 
 int main(int argc, char** argv) {
     const int repetitions = argc > 1 ? std::atoi(argv[1]) : 3;
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // As in the transfer benchmark: the CopyToPC baseline's events reach its
+    // sink directly, not marshalled into a single-threaded apartment.
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     {
         PhoneImage image;
         DeviceSpec phone;
