@@ -39,7 +39,10 @@ std::vector<Result> Harness::run(std::ostream& out) {
     std::snprintf(row, sizeof row, "%-36s %10s %14s %14s %10s\n", "entry", "iterations", "baseline ns/it",
                   "entry ns/it", "ratio");
     out << row;
+    // MORVANE_BENCH_ONLY=text runs only the entries whose name contains it.
+    const char* only = std::getenv("MORVANE_BENCH_ONLY");
     for (const Entry& entry : m_entries) {
+        if (only && *only && entry.name.find(only) == std::string::npos) continue;
         // One warm-up of each, then alternate so drifts hit both alike.
         if (entry.warmUp) {
             entry.baseline(entry.iterations / 10 + 1);

@@ -150,7 +150,9 @@ private:
             }
             com::UniqueBstr path((pcFolder + L"\\" + entry).c_str());
             long id = 0;
-            wait(folder->CopyFileFromPC(path.Get(), &id), id);
+            // Read id only after the call: argument order is unspecified.
+            const HRESULT hr = folder->CopyFileFromPC(path.Get(), &id);
+            wait(hr, id);
         } while (FindNextFileW(h, &data));
         FindClose(h);
         for (const auto& sub : subfolders) fromPc(folder.Get(), sub);
@@ -166,7 +168,8 @@ private:
             com::ComPtr<ISCDeviceStorageFile> file;
             if (FAILED(files->get_Item(Index(i), file.Receive())) || !file) continue;
             long id = 0;
-            wait(file->CopyFileToPC(target.Get(), &id), id);
+            const HRESULT hr = file->CopyFileToPC(target.Get(), &id);
+            wait(hr, id);
         }
         com::ComPtr<ISCDirectories> folders;
         count = 0;

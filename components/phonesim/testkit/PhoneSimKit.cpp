@@ -671,7 +671,9 @@ STDMETHODIMP FolderEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* par
     if (progress) ++m_progress;
     if (m_keepProgress || !progress) m_events.push_back(std::move(e));
     LeaveCriticalSection(&m_cs);
-    SetEvent(m_changed);
+    // Only a completion ends a wait; a wake-up per progress event would cost
+    // a context switch for every 64 KiB copied.
+    if (!IsInterim(id)) SetEvent(m_changed);
     return S_OK;
 }
 
