@@ -454,7 +454,8 @@ STDMETHODIMP EventRecorder::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* pa
 
         EnterCriticalSection(&m_cs);
         m_events.push_back(e);
-        WakeAllConditionVariable(&m_changed);
+        // Waits end only on completions: no wake-up per progress event.
+        if (id == 16) WakeAllConditionVariable(&m_changed);
         LeaveCriticalSection(&m_cs);
     } catch (...) {
         return E_OUTOFMEMORY;
