@@ -47,6 +47,9 @@ struct MappingEntry {
     BOOL restricted = FALSE;     // only the configured folders below it may be reached
     DWORD forbidFolderOps = 0;   // KVFMForbiddenOps bits for the folder itself
     DWORD forbidFileOps = 0;     // bits for the files directly in it
+    // Upper-cased once when loaded: case-insensitive lookups run per file.
+    std::wstring realUpper;
+    std::wstring virtualUpper;
 };
 
 // (real path of a mapped folder, virtual path of the folder it appears in)
