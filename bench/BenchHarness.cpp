@@ -44,14 +44,21 @@ std::vector<Result> Harness::run(std::ostream& out) {
     for (const Entry& entry : m_entries) {
         if (only && *only && entry.name.find(only) == std::string::npos) continue;
         // One warm-up of each, then alternate so drifts hit both alike.
+        auto cleanup = [&] {
+            if (entry.cleanup) entry.cleanup();
+        };
         if (entry.warmUp) {
             entry.baseline(entry.iterations / 10 + 1);
+            cleanup();
             entry.candidate(entry.iterations / 10 + 1);
+            cleanup();
         }
         std::vector<double> base, cand;
         for (int r = 0; r < m_repetitions; ++r) {
             base.push_back(timeNs(entry.baseline, entry.iterations));
+            cleanup();
             cand.push_back(timeNs(entry.candidate, entry.iterations));
+            cleanup();
         }
         const double n = static_cast<double>(entry.iterations);
         Result result{entry.name, entry.iterations, median(base) / n, median(cand) / n, 0.0,

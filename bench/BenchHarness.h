@@ -19,6 +19,9 @@ struct Entry {
     // Scaling entries: the curve they belong to and their size on it.
     std::string series;
     long size = 0;
+    // Run untimed after every timed call of either side: undoing a copy
+    // (deleting what it wrote) is not part of the copy.
+    std::function<void()> cleanup;
     // Entries that take seconds skip the warm-up: the first repetition's
     // cold caches then count only as one of several medians' inputs.
     bool warmUp = true;

@@ -112,7 +112,6 @@ void MorvaneCopy(SymbianConnector* connector, CAsynchOperationExecutor* executor
         delete wait;
     }
     delete file;
-    DeleteFileW(target.c_str());
 }
 
 } // namespace
@@ -163,11 +162,9 @@ int main(int argc, char** argv) {
             harness.add(entry);
         }
         bench::Entry copy{"256 MB phone->PC: CopyFileToPC+wait vs CopyFileW", 1,
-                          [&](long) {
-                              CopyFileW(source.c_str(), target.c_str(), FALSE);
-                              DeleteFileW(target.c_str());
-                          },
+                          [&](long) { CopyFileW(source.c_str(), target.c_str(), FALSE); },
                           [&](long) { MorvaneCopy(connector, &executor, target); }};
+        copy.cleanup = [&] { DeleteFileW(target.c_str()); };
         copy.goal = 1.05;
         harness.add(copy);
         harness.run(std::cout);

@@ -118,22 +118,23 @@ int main(int argc, char** argv) {
         com::UniqueBstr outBstr(out.c_str()), bigOut(L"big-out.bin");
 
         bench::Harness harness(repetitions);
-        // The baseline also waits for the end of the candidate's cancelled
-        // copy and for its own clean-up: both small beside a whole copy.
+        // Between timed calls, untimed: every stream's copy and image gone,
+        // every copy's target deleted.
+        auto settle = [&] {
+            WaitQuiet(control.Get(), quiet);
+            DeleteFileW((out + L"\\big-out.bin").c_str());
+            DeleteFileW(plain.c_str());
+        };
         bench::Entry entry{"256 MB stream: first 64 KiB vs the whole copy", 1,
-                           [&](long) {
-                               WaitQuiet(control.Get(), quiet);
-                               ReadToImageEnd(big.Get(), buffer);
-                               WaitQuiet(control.Get(), quiet);
-                           },
+                           [&](long) { ReadToImageEnd(big.Get(), buffer); },
                            [&](long) {
                                auto stream = OpenStream(big.Get());
                                if (!stream) return;
                                bench::keep(static_cast<long>(ReadSome(stream.Get(), buffer, kFirstBytes)));
                            }};
+        entry.cleanup = settle;
         entry.goal = 0.005;
         harness.add(entry);
-        // Both sides end with their image deleted.
         entry = {"256 MB stream: copy to the image's end vs CopyToPC to its event", 1,
                  [&](long) {
                      auto sink = FolderEvents::Create();
@@ -144,30 +145,21 @@ int main(int argc, char** argv) {
                          !sink->WaitForCompletion(id, kHangMs))
                          std::cerr << "bench: CopyToPC did not complete\n";
                      sink->Unadvise(big.Get(), cookie);
-                     DeleteFileW((out + L"\\big-out.bin").c_str());
                  },
-                 [&](long) {
-                     WaitQuiet(control.Get(), quiet);
-                     ReadToImageEnd(big.Get(), buffer);
-                     WaitQuiet(control.Get(), quiet);
-                 }};
+                 [&](long) { ReadToImageEnd(big.Get(), buffer); }};
+        entry.cleanup = settle;
         entry.goal = 1.1;
         harness.add(entry);
         entry = {"256 MB stream read through in 1 MiB reads vs CopyFileW", 1,
+                 [&](long) { CopyFileW(phoneBig.c_str(), plain.c_str(), FALSE); },
                  [&](long) {
-                     CopyFileW(phoneBig.c_str(), plain.c_str(), FALSE);
-                     DeleteFileW(plain.c_str());
-                 },
-                 [&](long) {
-                     WaitQuiet(control.Get(), quiet);
                      auto stream = OpenStream(big.Get());
                      if (!stream) return;
                      int64_t total = 0;
                      while (ULONG n = ReadSome(stream.Get(), buffer, kReadSize)) total += n;
                      if (total != kBigFile) std::cerr << "bench: read " << total << " bytes\n";
-                     stream.Reset();
-                     WaitQuiet(control.Get(), quiet);
                  }};
+        entry.cleanup = settle;
         entry.goal = 1.3;
         harness.add(entry);
         harness.run(std::cout);

@@ -282,71 +282,63 @@ int main(int argc, char** argv) {
 
         bench::Harness harness(repetitions);
         bench::Entry entry;
+        const std::wstring plainBig = out + L"\\plain.bin";
         entry = {"256 MB PC->phone: CopyFileFromPC to its event vs CopyFileW", 1,
-                 [&](long) {
-                     const std::wstring t = out + L"\\plain.bin";
-                     CopyFileW(pcBig.c_str(), t.c_str(), FALSE);
-                     DeleteFileW(t.c_str());
-                 },
+                 [&](long) { CopyFileW(pcBig.c_str(), plainBig.c_str(), FALSE); },
                  [&](long) {
                      RunToCompletion(pictures.Get(), "CopyFileFromPC", [&](LONG* id) {
                          return pictures->CopyFileFromPC(pcBigBstr.Get(), nullptr, id);
                      });
-                     DeleteFileW(phoneBigIn.c_str());
                  }};
+        entry.cleanup = [&] {
+            DeleteFileW(plainBig.c_str());
+            DeleteFileW(phoneBigIn.c_str());
+        };
         entry.goal = 1.05;
         harness.add(entry);
         entry = {"256 MB phone->PC: CopyToPC to its event vs CopyFileW", 1,
-                 [&](long) {
-                     const std::wstring t = out + L"\\plain.bin";
-                     CopyFileW(image.PcPath(L"C:\\Images\\big.bin").c_str(), t.c_str(), FALSE);
-                     DeleteFileW(t.c_str());
-                 },
+                 [&](long) { CopyFileW(image.PcPath(L"C:\\Images\\big.bin").c_str(), plainBig.c_str(), FALSE); },
                  [&](long) {
                      RunToCompletion(big.Get(), "CopyToPC", [&](LONG* id) {
                          return big->CopyToPC(outBstr.Get(), bigOut.Get(), id);
                      });
-                     DeleteFileW((out + L"\\big-out.bin").c_str());
                  }};
+        entry.cleanup = [&] {
+            DeleteFileW(plainBig.c_str());
+            DeleteFileW((out + L"\\big-out.bin").c_str());
+        };
         entry.goal = 1.05;
         harness.add(entry);
 
         // The simulator alone: the floor under the two entries above.
         entry = {"simulator: 256 MB phone->PC by an SCOM call vs CopyFileW", 1,
-                 [&](long) {
-                     const std::wstring t = out + L"\\plain.bin";
-                     CopyFileW(image.PcPath(L"C:\\Images\\big.bin").c_str(), t.c_str(), FALSE);
-                     DeleteFileW(t.c_str());
-                 },
-                 [&](long) {
-                     scom.FileToPc(scomBig.Get(), out + L"\\scom-big.bin");
-                     DeleteFileW((out + L"\\scom-big.bin").c_str());
-                 }};
+                 [&](long) { CopyFileW(image.PcPath(L"C:\\Images\\big.bin").c_str(), plainBig.c_str(), FALSE); },
+                 [&](long) { scom.FileToPc(scomBig.Get(), out + L"\\scom-big.bin"); }};
+        entry.cleanup = [&] {
+            DeleteFileW(plainBig.c_str());
+            DeleteFileW((out + L"\\scom-big.bin").c_str());
+        };
         harness.add(entry);
 
         // The simulator's own cost per file, against the file system's.
         const std::wstring pcTree1000 = pc + L"\\intree1000";
         const std::wstring phoneTree1000 = image.PcPath(L"C:\\Images\\tree1000");
         entry = {"simulator: 1000-file tree PC->phone by SCOM calls vs recursive copy", 1,
-                 [&](long) {
-                     CopyTree(pcTree1000, out + L"\\plain");
-                     RemoveTree(out + L"\\plain");
-                 },
-                 [&](long) {
-                     scom.FromPc(scomImages.Get(), pcTree1000);
-                     RemoveTree(image.PcPath(L"C:\\Images\\intree1000"));
-                 }};
+                 [&](long) { CopyTree(pcTree1000, out + L"\\plain"); },
+                 [&](long) { scom.FromPc(scomImages.Get(), pcTree1000); }};
+        entry.cleanup = [&] {
+            RemoveTree(out + L"\\plain");
+            RemoveTree(image.PcPath(L"C:\\Images\\intree1000"));
+        };
         entry.goal = 2.0;
         harness.add(entry);
         entry = {"simulator: 1000-file tree phone->PC by SCOM calls vs recursive copy", 1,
-                 [&](long) {
-                     CopyTree(phoneTree1000, out + L"\\plain");
-                     RemoveTree(out + L"\\plain");
-                 },
-                 [&](long) {
-                     scom.ToPc(scomTrees[1].Get(), out + L"\\scom");
-                     RemoveTree(out + L"\\scom");
-                 }};
+                 [&](long) { CopyTree(phoneTree1000, out + L"\\plain"); },
+                 [&](long) { scom.ToPc(scomTrees[1].Get(), out + L"\\scom"); }};
+        entry.cleanup = [&] {
+            RemoveTree(out + L"\\plain");
+            RemoveTree(out + L"\\scom");
+        };
         entry.goal = 2.0;
         harness.add(entry);
 
@@ -359,16 +351,13 @@ int main(int argc, char** argv) {
             const std::wstring phoneIn = image.PcPath(L"C:\\Images\\intree" + suffix);
             auto pcTreeBstr = std::make_shared<com::UniqueBstr>(pcTree.c_str());
             entry = {std::to_string(size) + "-file tree PC->phone: CopyFolderFromPC vs SCOM calls", 1,
-                     [&, pcTree, phoneIn](long) {
-                         scom.FromPc(scomImages.Get(), pcTree);
-                         RemoveTree(phoneIn);
-                     },
-                     [&, phoneIn, pcTreeBstr](long) {
+                     [&, pcTree](long) { scom.FromPc(scomImages.Get(), pcTree); },
+                     [&, pcTreeBstr](long) {
                          RunToCompletion(pictures.Get(), "CopyFolderFromPC", [&](LONG* id) {
                              return pictures->CopyFolderFromPC(pcTreeBstr->Get(), nullptr, id);
                          });
-                         RemoveTree(phoneIn);
                      }};
+            entry.cleanup = [phoneIn] { RemoveTree(phoneIn); };
             entry.goal = 1.25;
             entry.series = "tree copy PC->phone";
             entry.size = size;
@@ -378,16 +367,13 @@ int main(int argc, char** argv) {
         for (size_t i = 0; i < trees.size(); ++i) {
             const int size = kTreeSizes[i];
             entry = {std::to_string(size) + "-file tree phone->PC: folder CopyToPC vs SCOM calls", 1,
-                     [&, i](long) {
-                         scom.ToPc(scomTrees[i].Get(), out + L"\\tree-out");
-                         RemoveTree(out + L"\\tree-out");
-                     },
+                     [&, i](long) { scom.ToPc(scomTrees[i].Get(), out + L"\\tree-out"); },
                      [&, i](long) {
                          RunToCompletion(trees[i].Get(), "folder CopyToPC", [&](LONG* id) {
                              return trees[i]->CopyToPC(outBstr.Get(), treeOut.Get(), id);
                          });
-                         RemoveTree(out + L"\\tree-out");
                      }};
+            entry.cleanup = [&] { RemoveTree(out + L"\\tree-out"); };
             entry.goal = 1.25;
             entry.series = "tree copy phone->PC";
             entry.size = size;
