@@ -43,15 +43,17 @@ ULONG ReadSome(IStream* stream, std::vector<char>& buffer, ULONG count) {
     return read;
 }
 
-// Reads the first byte, then the last: the second read waits for the whole image.
-void ReadToImageEnd(IKVFMFile* file, std::vector<char>& buffer) {
+// Reads the first byte, then the last: the second read waits for the whole
+// image. The stream is the caller's: releasing it deletes the image.
+com::ComPtr<IStream> ReadToImageEnd(IKVFMFile* file, std::vector<char>& buffer) {
     auto stream = OpenStream(file);
-    if (!stream) return;
+    if (!stream) return stream;
     ReadSome(stream.Get(), buffer, 1);
     LARGE_INTEGER last;
     last.QuadPart = kBigFile - 1;
     stream->Seek(last, STREAM_SEEK_SET, nullptr);
     bench::keep(static_cast<long>(ReadSome(stream.Get(), buffer, 1)));
+    return stream;
 }
 
 // Until the simulator runs no copy and every stream's copy object is gone
@@ -120,17 +122,20 @@ int main(int argc, char** argv) {
         bench::Harness harness(repetitions);
         // Between timed calls, untimed: every stream's copy and image gone,
         // every copy's target deleted.
+        // The stream a timed call read, released untimed: its image goes with it.
+        com::ComPtr<IStream> held;
         auto settle = [&] {
+            held.Reset();
             WaitQuiet(control.Get(), quiet);
             DeleteFileW((out + L"\\big-out.bin").c_str());
             DeleteFileW(plain.c_str());
         };
         bench::Entry entry{"256 MB stream: first 64 KiB vs the whole copy", 1,
-                           [&](long) { ReadToImageEnd(big.Get(), buffer); },
+                           [&](long) { held = ReadToImageEnd(big.Get(), buffer); },
                            [&](long) {
-                               auto stream = OpenStream(big.Get());
-                               if (!stream) return;
-                               bench::keep(static_cast<long>(ReadSome(stream.Get(), buffer, kFirstBytes)));
+                               held = OpenStream(big.Get());
+                               if (!held) return;
+                               bench::keep(static_cast<long>(ReadSome(held.Get(), buffer, kFirstBytes)));
                            }};
         entry.cleanup = settle;
         entry.goal = 0.005;
@@ -146,17 +151,17 @@ int main(int argc, char** argv) {
                          std::cerr << "bench: CopyToPC did not complete\n";
                      sink->Unadvise(big.Get(), cookie);
                  },
-                 [&](long) { ReadToImageEnd(big.Get(), buffer); }};
+                 [&](long) { held = ReadToImageEnd(big.Get(), buffer); }};
         entry.cleanup = settle;
         entry.goal = 1.1;
         harness.add(entry);
         entry = {"256 MB stream read through in 1 MiB reads vs CopyFileW", 1,
                  [&](long) { CopyFileW(phoneBig.c_str(), plain.c_str(), FALSE); },
                  [&](long) {
-                     auto stream = OpenStream(big.Get());
-                     if (!stream) return;
+                     held = OpenStream(big.Get());
+                     if (!held) return;
                      int64_t total = 0;
-                     while (ULONG n = ReadSome(stream.Get(), buffer, kReadSize)) total += n;
+                     while (ULONG n = ReadSome(held.Get(), buffer, kReadSize)) total += n;
                      if (total != kBigFile) std::cerr << "bench: read " << total << " bytes\n";
                  }};
         entry.cleanup = settle;
