@@ -639,11 +639,27 @@ STDMETHODIMP FolderEvents::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
 STDMETHODIMP FolderEvents::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
 
 STDMETHODIMP FolderEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
-    Event e;
-    e.id = id;
     const UINT n = params ? params->cArgs : 0;
     // Arguments arrive last first.
     auto arg = [&](UINT position) -> VARIANT& { return params->rgvarg[n - 1 - position]; };
+    // Progress that is not kept is only counted (and maybe cancelled): a
+    // long copy sends two events per 64 KiB, and a client that keeps nothing
+    // of them costs nothing per event either.
+    if ((id == kProgress && n == 3) || (id == kFileProgress && n == 4)) {
+        const UINT first = n - 3;
+        const LONG transaction = arg(first + 1).lVal;
+        SHORT* cancel = arg(first + 2).vt == (VT_BYREF | VT_I2) ? arg(first + 2).piVal : nullptr;
+        EnterCriticalSection(&m_cs);
+        const bool keep = m_keepProgress;
+        if (!keep) {
+            ++m_progress;
+            if (cancel && std::find(m_cancel.begin(), m_cancel.end(), transaction) != m_cancel.end()) *cancel = -1;
+        }
+        LeaveCriticalSection(&m_cs);
+        if (!keep) return S_OK;
+    }
+    Event e;
+    e.id = id;
     auto text = [](const VARIANT& v) { return v.vt == VT_BSTR && v.bstrVal ? std::wstring(v.bstrVal) : L""; };
     for (UINT i = 0; i < n; ++i) e.types.push_back(arg(i).vt);
     EnterCriticalSection(&m_cs);
