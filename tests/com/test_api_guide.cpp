@@ -22,13 +22,6 @@ using com::ComPtr;
 // Interface name -> member name -> dispatch id.
 using Members = std::map<std::string, std::map<std::string, long>>;
 
-// Type library names are ASCII.
-std::string Narrow(const wchar_t* s) {
-    std::string out;
-    for (; s && *s; ++s) out += static_cast<char>(*s);
-    return out;
-}
-
 // The guide's interface sections ("### IName") and their member rows
 // ("| `Member` | id | ...").
 Members FromGuide() {
@@ -67,7 +60,7 @@ void AddOwnMembers(ITypeInfo* info, std::map<std::string, long>& out) {
         ASSERT_HRESULT_SUCCEEDED(info->GetFuncDesc(i, &desc));
         com::UniqueBstr name;
         info->GetDocumentation(desc->memid, name.Receive(), nullptr, nullptr, nullptr);
-        out[Narrow(name.c_str())] = desc->memid;
+        out[comtest::Narrow(name.c_str())] = desc->memid;
         info->ReleaseFuncDesc(desc);
     }
 }
@@ -95,7 +88,7 @@ void AddLibrary(REFGUID libid, Members& members) {
             ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeInfo(ref, vtable.Receive()));
             info = vtable;
         }
-        AddOwnMembers(info.Get(), members[Narrow(name.c_str())]);
+        AddOwnMembers(info.Get(), members[comtest::Narrow(name.c_str())]);
     }
 }
 

@@ -2,15 +2,13 @@
 // apartments through the Global Interface Table gets its events there, and
 // the worker's renames and the phone's unbinding race with client threads
 // without harm.
-#include "test_object_model_fixture.h"
-
-#include <functional>
+#include "test_fixture.h"
 
 #include "operations/AsynchOperation.h"
 
 namespace {
 
-using namespace omtest;
+using namespace itest;
 
 const wchar_t kPictures[] = L"\\Phone\\Pictures\\";
 
@@ -59,7 +57,7 @@ ComPtr<IGlobalInterfaceTable> GlobalTable() {
     return table;
 }
 
-class Apartments : public ObjectModelTest {
+class Apartments : public PhoneTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
@@ -67,7 +65,7 @@ protected:
         m_image.Fill(L'C', {File(L"Images\\a.jpg", "jpeg!"), Dir(L"Images\\Empty\\"),
                             File(L"Data\\Documents\\report.txt", "report")});
         m_probePath = L"\\Phone\\Pictures\\Empty\\";
-        BindAs(SamplePath(L"browser.xml"), L"phone-browser");
+        Bind(SamplePath(L"browser.xml"), L"phone-browser");
     }
 };
 
@@ -147,74 +145,6 @@ TEST_F(Apartments, EventsReachSinksAdvisedFromOtherApartments) {
     EXPECT_EQ("two", ReadFileBytes(m_image.PcPath(L"C:\\Images\\mta\\two.txt")));
 }
 
-TEST_F(Apartments, SinkUnadvisedFromAnotherApartmentGetsNothingMore) {
-    auto pictures = Folder(kPictures);
-    ASSERT_TRUE(pictures);
-    auto table = GlobalTable();
-    ASSERT_TRUE(table);
-    DWORD entry = 0;
-    ASSERT_EQ(S_OK, table->RegisterInterfaceInGlobal(pictures.Get(), IID_IKVFMFolder, &entry));
-    auto own = Sink::Create();
-    Advise(pictures.Get(), own.Get());
-
-    HANDLE advised = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE checked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    DWORD cookie = 0;
-    size_t before = 0, after = 0;
-    LONG first = 0, second = 0;
-    bool heard = false;
-    // The other apartment advises and hears one listing; this apartment then
-    // unadvises its sink and runs another listing while it still pumps.
-    struct Shared {
-        ComPtr<IGlobalInterfaceTable> table;
-        DWORD entry;
-        HANDLE advised, checked;
-        DWORD* cookie;
-        LONG* first;
-        bool* heard;
-        size_t *before, *after;
-    } shared{table, entry, advised, checked, &cookie, &first, &heard, &before, &after};
-    HANDLE other = CreateThread(
-        nullptr, 0,
-        [](void* p) -> DWORD {
-            auto* s = static_cast<Shared*>(p);
-            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-            {
-                ComPtr<IKVFMFolder> folder;
-                s->table->GetInterfaceFromGlobal(s->entry, IID_IKVFMFolder, folder.ReceiveVoid());
-                auto sink = Sink::Create();
-                if (folder) *s->cookie = Advise(folder.Get(), sink.Get());
-                if (folder && folder->GetObjectsAsynch(s->first) == S_OK) *s->heard = sink->WaitFor(*s->first);
-                *s->before = sink->Count();
-                SetEvent(s->advised);
-                PumpUntil(s->checked);
-                *s->after = sink->Count();
-            }
-            CoUninitialize();
-            return 0;
-        },
-        &shared, 0, nullptr);
-    ASSERT_TRUE(other);
-    // Serve the other apartment's calls into this one until it has advised.
-    EXPECT_EQ(WAIT_OBJECT_0, PumpUntil(advised));
-    EXPECT_TRUE(heard);
-    EXPECT_EQ(1u, before);
-    ComPtr<IConnectionPoint> point = EventPoint(pictures.Get());
-    ASSERT_TRUE(point);
-    EXPECT_EQ(S_OK, point->Unadvise(cookie));
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(cookie));
-    EXPECT_EQ(S_OK, pictures->GetObjectsAsynch(&second));
-    EXPECT_TRUE(own->WaitFor(second));
-    SetEvent(checked);
-    EXPECT_EQ(WAIT_OBJECT_0, PumpUntil(other));
-    EXPECT_EQ(1u, after);
-    EXPECT_EQ(first + 1, second);
-    CloseHandle(other);
-    CloseHandle(advised);
-    CloseHandle(checked);
-    table->RevokeInterfaceFromGlobal(entry);
-}
-
 // The worker renames an object back and forth while this thread reads its
 // name, path and parent: every read gives one of the two names.
 TEST_F(Apartments, RenamesOnTheWorkerRaceWithReadsOfTheSameObject) {
@@ -234,10 +164,10 @@ TEST_F(Apartments, RenamesOnTheWorkerRaceWithReadsOfTheSameObject) {
             ASSERT_EQ(S_OK, file->get_Name(name.Receive()));
             ASSERT_EQ(S_OK, file->get_Path(path.Receive()));
             ASSERT_EQ(S_OK, file->get_Parent(parent.Receive()));
-            const std::wstring n = Text(name), p = Text(path);
-            ASSERT_TRUE(n == names[0] || n == names[1]) << com::ToAnsi(n.c_str());
+            const std::wstring n = name.c_str(), p = path.c_str();
+            ASSERT_TRUE(n == names[0] || n == names[1]) << Narrow(n);
             ASSERT_TRUE(p == L"\\Phone\\Documents\\" + names[0] || p == L"\\Phone\\Documents\\" + names[1])
-                << com::ToAnsi(p.c_str());
+                << Narrow(p);
             ++reads;
         }
         ASSERT_EQ(static_cast<ULONG>(KVFM_OK), sink->Completions(id)[0].result);
@@ -290,7 +220,7 @@ TEST_F(Apartments, UnbindingRacesWithPathResolutionOnOtherThreads) {
     for (int i = 0; i < 40; ++i) {
         ASSERT_EQ(S_OK, Unbind());
         Sleep(1);
-        ASSERT_EQ(S_OK, BindService(m_service.Get(), m_device.Get(), L"phone-browser"));
+        ASSERT_EQ(S_OK, Rebind(L"phone-browser"));
         Sleep(1);
     }
     stop.store(true);

@@ -3,16 +3,14 @@
 // memory card's PC drive: contents, completion events and their objects,
 // progress and cancel, failures of the transfer and of the steps around it,
 // disconnects while a transfer waits, and the worker's order.
-#include "test_object_model_fixture.h"
-#include "test_pc_fixture.h"
-
-#include "KVFileMgmt.h"
+#include "test_fixture.h"
 
 namespace {
 
-using namespace omtest;
+using namespace itest;
 
-constexpr DISPID kCopyToPc = 3, kMoveToPc = 6, kCopyFromPc = 11, kMoveFromPc = 13, kProgress = 42, kFileProgress = 43;
+constexpr DISPID kCopyToPc = evtest::kCopiedToPc, kMoveToPc = evtest::kMovedToPc, kCopyFromPc = evtest::kFileCopiedIn,
+                 kMoveFromPc = evtest::kFileMovedIn, kProgress = Sink::kProgress, kFileProgress = Sink::kFileProgress;
 constexpr ULONG kAborted = static_cast<ULONG>(KVFM_ABORTED);
 
 LONG SizeOf(IKVFMFile* file) {
@@ -29,7 +27,7 @@ ComPtr<IKVFMFile> NewFile(const Sink::Event& e) {
     return file;
 }
 
-class TransferTest : public ObjectModelTest {
+class TransferTest : public PhoneTest {
 protected:
     void TearDown() override {
         // Nothing the test paused or cut off may outlive it.
@@ -41,12 +39,11 @@ protected:
                 return FAILED(m_control->get_ActiveCopies(&active)) || active == 0;
             });
         }
-        ObjectModelTest::TearDown();
+        PhoneTest::TearDown();
     }
     template <class I>
     ComPtr<I> Watched(ComPtr<I> object) {
-        if (object) Advise(object.Get(), m_sink.Get());
-        return object;
+        return PhoneTest::Watched(object, m_sink.Get());
     }
     // A missing object is a failure, not a crash of the test process.
     LONG FromPc(IKVFMFolder* folder, bool move, const std::wstring& source, HRESULT expected = S_OK) {
@@ -71,7 +68,6 @@ protected:
                              : file->CopyToPC(folder.Get(), pcName.Get(), &id));
         return id;
     }
-    std::wstring Pc(const std::wstring& name) const { return m_image.PcFolder() + L"\\" + name; }
     // The transaction ended with exactly one completion, of this kind and result.
     void ExpectOneCompletion(LONG id, DISPID kind, ULONG result) {
         auto e = m_sink->Completion(id);
@@ -99,7 +95,7 @@ protected:
                             File(L"Images\\out.txt", "going out"), File(L"Images\\stays.txt", "staying"),
                             File(L"Images\\late.txt", "late"), Dir(L"Images\\Empty\\")});
         m_probePath = L"\\Phone\\Pictures\\Empty\\";
-        BindAs(SamplePath(L"browser.xml"), L"phone-browser");
+        Bind(SamplePath(L"browser.xml"), L"phone-browser");
         m_pictures = Watched(Folder(kPictures));
     }
     std::wstring OnPhone(const std::wstring& name) const { return m_image.PcPath(L"C:\\Images\\" + name); }
@@ -237,8 +233,7 @@ TEST_F(PhoneTransfers, DisconnectWhileWaitingFreesTheWorkerAndKeepsSources) {
     EXPECT_FALSE(FileExists(Pc(L"out.txt")));
 
     // Bound again, the worker takes the next transfer.
-    m_probe.Reset();
-    ASSERT_EQ(S_OK, BindService(m_service.Get(), m_device.Get(), L"phone-browser"));
+    ASSERT_EQ(S_OK, Rebind(L"phone-browser"));
     m_pictures = Watched(Folder(kPictures));
     const LONG next = ToPc(PhoneFile(L"late.txt").Get(), false);
     ASSERT_TRUE(FirstProgressOf(next));
@@ -280,61 +275,49 @@ class CardTransfers : public TransferTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
-        m_unique = L"ftr" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64() % 100000);
-        AddPhoneWithCard(3);
+        AddPhone(true, 3);
         m_image.Fill(L'C', {Dir(L"Images\\")});
-        m_image.Fill(L'E', {Dir(L"Photos\\" + m_unique + L"m\\")});  // also on the card: merged
-        m_card = L"M:\\Photos\\" + m_unique;
-        CreateDirectoryW(L"M:\\Photos", nullptr);
-        ASSERT_TRUE(CreateDirectoryW(m_card.c_str(), nullptr));
-        ASSERT_TRUE(CreateDirectoryW((m_card + L"m").c_str(), nullptr));
-        for (const wchar_t* name : {L"a.bin", L"b.bin", L"ro.txt", L"gone.bin"})
-            WriteFileBytes(m_card + L"\\" + name, PatternBytes(300000));
-        SetFileAttributesW((m_card + L"\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-        m_probePath = L"\\Phone\\Pictures\\";
-        BindAs(SamplePath(L"memorycard.xml"), L"phone-card");
-        m_folder = Watched(Folder(Virtual(L"")));
+        PhoneFill({Dir(L"m\\")});  // also on the card: merged
+        BindCard();
+        MakeCardDir(L"m");
+        MakeCardDir(L"c");  // only on the card
+        for (const wchar_t* name : {L"a.bin", L"b.bin", L"ro.txt", L"gone.bin"}) WriteCard(std::wstring(L"c\\") + name, PatternBytes(300000));
+        SetFileAttributesW(Card(L"c\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        m_folder = Watched(Folder(Virtual(L"c\\")));
     }
-    void TearDown() override {
-        TransferTest::TearDown();
-        pctest::RemoveTree(m_card);
-        pctest::RemoveTree(m_card + L"m");
-    }
-    std::wstring Virtual(const std::wstring& name) const { return L"\\Memory card\\Photos\\" + m_unique + L"\\" + name; }
-    ComPtr<IKVFMFile> CardFile(const std::wstring& name) { return Watched(FileAt(Virtual(name))); }
+    ComPtr<IKVFMFile> CardFile(const std::wstring& name) { return Watched(FileAt(Virtual(L"c\\" + name))); }
 
-    std::wstring m_unique, m_card;
     ComPtr<IKVFMFolder> m_folder;
 };
 
 TEST_F(CardTransfers, CopiesAndMovesGoThroughThePcDrive) {
     const std::wstring up = m_image.WritePcFile(L"up.bin", 300000), mv = m_image.WritePcFile(L"mv.txt", "mv");
     const LONG copyIn = FromPc(m_folder.Get(), false, up), moveIn = FromPc(m_folder.Get(), true, mv);
-    auto merged = Watched(Folder(L"\\Memory card\\Photos\\" + m_unique + L"m\\"));
+    auto merged = Watched(Folder(Virtual(L"m\\")));
     const LONG intoMerged = FromPc(merged.Get(), false, up);
     const LONG copyOut = ToPc(CardFile(L"a.bin").Get(), false), moveOut = ToPc(CardFile(L"b.bin").Get(), true);
 
     auto copied = NewFile(m_sink->Completion(copyIn)), moved = NewFile(m_sink->Completion(moveIn)),
          phoneSide = NewFile(m_sink->Completion(intoMerged));
-    EXPECT_EQ(Virtual(L"up.bin"), PathOf(copied.Get()));
+    EXPECT_EQ(Virtual(L"c\\up.bin"), PathOf(copied.Get()));
     EXPECT_EQ(300000, SizeOf(copied.Get()));
-    EXPECT_EQ(Virtual(L"mv.txt"), PathOf(moved.Get()));
+    EXPECT_EQ(Virtual(L"c\\mv.txt"), PathOf(moved.Get()));
     EXPECT_EQ(2, SizeOf(moved.Get()));
-    EXPECT_EQ(L"\\Memory card\\Photos\\" + m_unique + L"m\\up.bin", PathOf(phoneSide.Get()));
+    EXPECT_EQ(Virtual(L"m\\up.bin"), PathOf(phoneSide.Get()));
     EXPECT_EQ(300000, SizeOf(phoneSide.Get()));
     ExpectOneCompletion(copyOut, kCopyToPc, 0);
     ExpectOneCompletion(moveOut, kMoveToPc, 0);
 
-    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(m_card + L"\\up.bin"));
-    EXPECT_EQ("mv", ReadFileBytes(m_card + L"\\mv.txt"));
+    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(Card(L"c\\up.bin")));
+    EXPECT_EQ("mv", ReadFileBytes(Card(L"c\\mv.txt")));
     EXPECT_FALSE(FileExists(mv));
     // A folder on both sides takes the file on the phone.
-    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(m_image.PcPath(L"E:\\Photos\\" + m_unique + L"m\\up.bin")));
-    EXPECT_FALSE(FileExists(m_card + L"m\\up.bin"));
+    EXPECT_EQ(PatternBytes(300000), ReadFileBytes(m_image.PcPath(L"E:\\" + m_unique + L"\\m\\up.bin")));
+    EXPECT_FALSE(FileExists(Card(L"m\\up.bin")));
     EXPECT_EQ(PatternBytes(300000), ReadFileBytes(Pc(L"a.bin")));
-    EXPECT_TRUE(FileExists(m_card + L"\\a.bin"));
+    EXPECT_TRUE(FileExists(Card(L"c\\a.bin")));
     EXPECT_EQ(PatternBytes(300000), ReadFileBytes(Pc(L"b.bin")));
-    EXPECT_FALSE(FileExists(m_card + L"\\b.bin"));
+    EXPECT_FALSE(FileExists(Card(L"c\\b.bin")));
     auto files = m_sink->Of(copyOut, kFileProgress);
     ASSERT_FALSE(files.empty());
     EXPECT_EQ(L"a.bin", files.back().name);
@@ -349,14 +332,14 @@ TEST_F(CardTransfers, CancelsAndFailedStepsLeaveEachFileInOnePlace) {
     ExpectOneCompletion(ToPc(CardFile(L"a.bin").Get(), true), kMoveToPc, kAborted);
     ExpectOneCompletion(FromPc(m_folder.Get(), true, up), kMoveFromPc, kAborted);
     EXPECT_FALSE(FileExists(Pc(L"a.bin")));
-    EXPECT_TRUE(FileExists(m_card + L"\\a.bin"));
-    EXPECT_FALSE(FileExists(m_card + L"\\up.bin"));
+    EXPECT_TRUE(FileExists(Card(L"c\\a.bin")));
+    EXPECT_FALSE(FileExists(Card(L"c\\up.bin")));
     EXPECT_TRUE(FileExists(up));
 
     // The card file cannot go: its read-only PC copy is removed again.
     ExpectOneCompletion(ToPc(CardFile(L"ro.txt").Get(), true), kMoveToPc, static_cast<ULONG>(KVFM_E_FAILED));
     EXPECT_FALSE(FileExists(Pc(L"ro.txt")));
-    EXPECT_TRUE(FileExists(m_card + L"\\ro.txt"));
+    EXPECT_TRUE(FileExists(Card(L"c\\ro.txt")));
 
     // The PC file is held open without delete sharing: the card keeps the copy.
     com::UniqueHandle handle(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -365,11 +348,11 @@ TEST_F(CardTransfers, CancelsAndFailedStepsLeaveEachFileInOnePlace) {
     const auto heldEnd = m_sink->Completion(heldId);
     handle.Reset();
     EXPECT_EQ(static_cast<ULONG>(KVFM_E_FAILED), heldEnd.result);
-    EXPECT_EQ("held", ReadFileBytes(m_card + L"\\held.txt"));
+    EXPECT_EQ("held", ReadFileBytes(Card(L"c\\held.txt")));
     EXPECT_TRUE(FileExists(held));
 
     // A PC folder that does not exist: the copy's own failure.
-    com::UniqueBstr nowhere((m_image.PcFolder() + L"\\none").c_str());
+    auto nowhere = B(Pc(L"none"));
     LONG id = -1;
     auto gone = CardFile(L"gone.bin");
     ASSERT_TRUE(gone);

@@ -18,6 +18,12 @@ namespace evtest {
 
 using com::ComPtr;
 
+// The completions' dispatch ids, as the event interface declares them.
+enum : DISPID {
+    kDeleted = 1, kCopiedToPc = 3, kMovedToPc = 6, kFileCopiedIn = 11, kFolderCopiedIn = 12, kFileMovedIn = 13,
+    kFolderMovedIn = 14, kRenamed = 32, kFolderMade = 34, kObjectsListed = 35, kFilesListed = 36, kFoldersListed = 37
+};
+
 template <class C>
 LONG CountOf(IUnknown* collection, REFIID iid) {
     ComPtr<C> typed;
@@ -61,23 +67,12 @@ public:
         return m_events;
     }
     size_t Count() { return All().size(); }
-    std::vector<Event> For(LONG id) {
-        std::vector<Event> out;
-        for (const Event& e : All())
-            if (e.transactionId == id) out.push_back(e);
-        return out;
-    }
+    std::vector<Event> For(LONG id) { return Where([&](const Event& e) { return e.transactionId == id; }); }
     std::vector<Event> Of(LONG id, DISPID kind) {
-        std::vector<Event> out;
-        for (const Event& e : For(id))
-            if (e.id == kind) out.push_back(e);
-        return out;
+        return Where([&](const Event& e) { return e.transactionId == id && e.id == kind; });
     }
     std::vector<Event> Completions(LONG id) {
-        std::vector<Event> out;
-        for (const Event& e : For(id))
-            if (IsCompletion(e.id)) out.push_back(e);
-        return out;
+        return Where([&](const Event& e) { return e.transactionId == id && IsCompletion(e.id); });
     }
     // The one completion of id (a failure is recorded when none or several came).
     Event Completion(LONG id) {
@@ -145,6 +140,13 @@ public:
     }
 
 private:
+    template <class Keep>
+    std::vector<Event> Where(Keep keep) {
+        std::vector<Event> out;
+        for (const Event& e : All())
+            if (keep(e)) out.push_back(e);
+        return out;
+    }
     template <class Arg, class Text>
     void Read(DISPID id, UINT n, Arg& arg, Text& text, Event& e) {
         if ((id == kProgress && n == 3) || (id == kFileProgress && n == 4)) {

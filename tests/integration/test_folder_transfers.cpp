@@ -3,28 +3,81 @@
 // its folder, merging into existing folders, the ReplaceFolder answers, moves
 // that remove their source, failures part-way, disconnects, and PC paths too
 // long to be made.
-#include "test_symbian_fixture.h"
-
-#include "test_folder_transfers_sink.h"
+#include "test_fixture.h"
 
 #include "module/Utilities.h"
 
 namespace {
 
-using namespace treetest;
-using namespace phonesim::kit;
+using namespace itest;
 
+constexpr DISPID kCopyToPc = evtest::kCopiedToPc, kMoveToPc = evtest::kMovedToPc,
+                 kCopyFolderFromPc = evtest::kFolderCopiedIn, kMoveFolderFromPc = evtest::kFolderMovedIn,
+                 kFileProgress = Sink::kFileProgress, kReplaceFile = Sink::kReplaceFile,
+                 kReplaceFolder = Sink::kReplaceFolder;
 const wchar_t kPictures[] = L"\\Phone\\Pictures\\";
 const ULONG kOk = static_cast<ULONG>(KVFM_OK);
 const ULONG kAborted = static_cast<ULONG>(KVFM_ABORTED);
 
-class PhoneTrees : public symtest::PhoneTest {
+// What one tree transfer gave its sink.
+struct Outcome {
+    size_t completions = 0;  // of whatever kind
+    ULONG result = ~0u;
+    ComPtr<IDispatch> object;
+    std::vector<std::wstring> folderQuestions;
+    std::vector<LONG> offered;  // the answer each question arrived with
+    size_t fileQuestions = 0;
+    std::set<std::wstring> progressNames;
+};
+
+class TreeTest : public PhoneTest {
+protected:
+    ComPtr<IKVFMFolder> Watched(const std::wstring& path) { return PhoneTest::Watched(Folder(path), m_sink.Get()); }
+    // Starts a transfer, waits for its completion of that kind, then for the probe.
+    Outcome Transfer(DISPID completion, const std::function<HRESULT(LONG*)>& start) {
+        Outcome out;
+        LONG id = 0;
+        EXPECT_EQ(S_OK, start(&id));
+        EXPECT_TRUE(m_sink->WaitFor(id, completion)) << "no completion for " << id;
+        DrawId();
+        out.completions = m_sink->Completions(id).size();
+        const auto ends = m_sink->Of(id, completion);
+        if (!ends.empty()) {
+            out.result = ends[0].result;
+            out.object = ends[0].object;
+        }
+        for (const auto& e : m_sink->Of(id, kReplaceFolder)) {
+            out.folderQuestions.push_back(e.name);
+            out.offered.push_back(e.offered);
+        }
+        out.fileQuestions = m_sink->Of(id, kReplaceFile).size();
+        for (const auto& e : m_sink->Of(id, kFileProgress)) out.progressNames.insert(e.name);
+        return out;
+    }
+    Outcome In(IKVFMFolder* folder, bool move, const std::wstring& source, const wchar_t* name = nullptr) {
+        return Transfer(move ? kMoveFolderFromPc : kCopyFolderFromPc, [&](LONG* id) {
+            auto s = B(source), n = B(name ? name : L"");
+            return move ? folder->MoveFolderFromPC(s.Get(), name ? n.Get() : nullptr, id)
+                        : folder->CopyFolderFromPC(s.Get(), name ? n.Get() : nullptr, id);
+        });
+    }
+    Outcome Out(IKVFMFolder* folder, bool move, const std::wstring& pcFolder, const wchar_t* name = nullptr) {
+        return Transfer(move ? kMoveToPc : kCopyToPc, [&](LONG* id) { return ToPc(folder, move, pcFolder, name, id); });
+    }
+    static HRESULT ToPc(IKVFMFolder* folder, bool move, const std::wstring& pcFolder, const wchar_t* name, LONG* id) {
+        auto f = B(pcFolder), n = B(name ? name : L"");
+        return move ? folder->MoveToPC(f.Get(), name ? n.Get() : nullptr, id)
+                    : folder->CopyToPC(f.Get(), name ? n.Get() : nullptr, id);
+    }
+
+    ComPtr<Sink> m_sink = Sink::Create();
+};
+
+class PhoneTrees : public TreeTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
-        DeviceSpec phone;
-        phone.imei = symtest::kImei;
-        m_image.AddDevice(phone);
+        AddPhone();
         m_image.Fill(L'C', {Dir(L"Images\\Probe\\"), File(L"Images\\Album\\p1.jpg", "one"),
                             File(L"Images\\Album\\Inner\\p2.jpg", "two"),
                             Sized(L"Images\\Album\\Inner\\Deeper\\p3.jpg", 150000),
@@ -35,45 +88,18 @@ protected:
                             Sized(L"Images\\Mv\\In\\Deep\\m3.bin", 100000), Dir(L"Images\\Mv\\Void\\"),
                             File(L"Images\\Ro\\a.txt", "a", FILE_ATTRIBUTE_READONLY), File(L"Images\\Ro\\b.txt", "b"),
                             File(L"Images\\Ro\\Sub\\s.txt", "s")});
-        Bind(symtest::SamplePath(L"browser.xml"), L"phone-browser");
-        ASSERT_EQ(S_OK, m_service->CreateFileMgmt(m_fm.Receive()));
-        m_runner.Attach(m_fm.Get(), L"\\Phone\\Pictures\\Probe\\");
-        m_sink = TreeSink::Create();
+        Bind(SamplePath(L"browser.xml"), L"phone-browser");
+        m_probePath = L"\\Phone\\Pictures\\Probe\\";
         m_pictures = Watched(kPictures);
     }
-    void TearDown() override {
-        m_pictures.Reset();
-        m_sink.Reset();
-        m_runner.Detach();
-        m_fm.Reset();
-        PhoneTest::TearDown();
-    }
-
-    // A folder whose events reach m_sink.
-    ComPtr<IKVFMFolder> Watched(const std::wstring& path) {
-        ComPtr<IKVFMFolder> folder = m_runner.Folder(path);
-        if (folder) Advise(folder.Get(), m_sink.Get());
-        return folder;
-    }
-    std::wstring OnPhone(const std::wstring& relative) const {
-        return m_image.PcPath(L"C:\\Images\\" + relative);
-    }
-    std::wstring Pc(const std::wstring& relative) const { return m_image.PcFolder() + L"\\" + relative; }
-
+    std::wstring OnPhone(const std::wstring& relative) const { return m_image.PcPath(L"C:\\Images\\" + relative); }
     Outcome CopyIn(const std::wstring& source, const wchar_t* name = nullptr, bool move = false) {
-        return m_runner.Run(m_sink.Get(), move ? kMoveFolderFromPc : kCopyFolderFromPc, [&](LONG* id) {
-            return FromPc(m_pictures.Get(), move, source, name, id);
-        });
+        return In(m_pictures.Get(), move, source, name);
     }
-    Outcome CopyOut(IKVFMFolder* folder, const std::wstring& pcFolder, bool move = false,
-                    const wchar_t* name = nullptr) {
-        return m_runner.Run(m_sink.Get(), move ? kMoveToPc : kCopyToPc,
-                            [&](LONG* id) { return ToPc(folder, move, pcFolder, name, id); });
+    Outcome CopyOut(IKVFMFolder* folder, const std::wstring& pcFolder, bool move = false, const wchar_t* name = nullptr) {
+        return Out(folder, move, pcFolder, name);
     }
 
-    ComPtr<IKVFileMgmt> m_fm;
-    TransferRunner m_runner;
-    ComPtr<TreeSink> m_sink;
     ComPtr<IKVFMFolder> m_pictures;
 };
 
@@ -132,7 +158,7 @@ TEST_F(PhoneTrees, CopyFromPcMergesSilentlyAndReportsFailuresOnce) {
     EXPECT_EQ(1u, clash.completions);
     EXPECT_NE(kOk, clash.result);
     EXPECT_FALSE(clash.object);
-    EXPECT_EQ("a file", phonesim::kit::ReadFileBytes(OnPhone(L"Clash")));
+    EXPECT_EQ("a file", ReadFileBytes(OnPhone(L"Clash")));
 
     // No such PC folder: no folder is made on the phone.
     Outcome missing = CopyIn(Pc(L"Nowhere"));
@@ -177,8 +203,8 @@ TEST_F(PhoneTrees, MoveFromPcRemovesTheSourceAndStopsAtAFileThatCannotGo) {
     EXPECT_NE(kOk, stopped.result);
     // Files come before subfolders: x.txt had moved; the folders stay.
     EXPECT_FALSE(Exists(locked + L"\\x.txt"));
-    EXPECT_EQ("x", phonesim::kit::ReadFileBytes(OnPhone(L"Locked\\x.txt")));
-    EXPECT_EQ("y", phonesim::kit::ReadFileBytes(OnPhone(L"Locked\\Inner\\y.txt")));
+    EXPECT_EQ("x", ReadFileBytes(OnPhone(L"Locked\\x.txt")));
+    EXPECT_EQ("y", ReadFileBytes(OnPhone(L"Locked\\Inner\\y.txt")));
     EXPECT_TRUE(Exists(locked + L"\\Inner\\y.txt"));
     EXPECT_TRUE(Exists(locked + L"\\Inner\\Below\\w.txt"));
     EXPECT_FALSE(Exists(OnPhone(L"Locked\\Inner\\Below")));
@@ -199,7 +225,7 @@ TEST_F(PhoneTrees, CopyToPcBuildsTheTreeAndAsksOncePerExistingFolder) {
     EXPECT_TRUE(fresh.folderQuestions.empty());
 
     // Merging answer: a question for every existing folder, the last answer offered next.
-    phonesim::kit::WriteFileBytes(out + L"\\Album\\p1.jpg", "changed");
+    WriteFileBytes(out + L"\\Album\\p1.jpg", "changed");
     m_sink->AnswerFolders([](const std::wstring&, LONG& answer) { return answer = 1, true; });
     Outcome again = CopyOut(album.Get(), out);
     EXPECT_EQ(kOk, again.result);
@@ -209,7 +235,7 @@ TEST_F(PhoneTrees, CopyToPcBuildsTheTreeAndAsksOncePerExistingFolder) {
     EXPECT_EQ(phoneAlbum, ReadTree(out + L"\\Album"));
 
     // Merge all: the first question is the only one.
-    phonesim::kit::WriteFileBytes(out + L"\\Album\\Other\\p4.jpg", "changed");
+    WriteFileBytes(out + L"\\Album\\Other\\p4.jpg", "changed");
     m_sink->AnswerFolders([](const std::wstring&, LONG& answer) { return answer = 2, true; });
     Outcome all = CopyOut(album.Get(), out);
     EXPECT_EQ(1u, all.completions);
@@ -230,9 +256,9 @@ TEST_F(PhoneTrees, CopyToPcSkipsOrAbortsAsAnswered) {
     ASSERT_EQ(kOk, CopyOut(album.Get(), out).result);
     const std::wstring top = out + L"\\Album\\";
     auto scribble = [&](std::initializer_list<const wchar_t*> files) {
-        for (const wchar_t* f : files) phonesim::kit::WriteFileBytes(top + f, "mine");
+        for (const wchar_t* f : files) WriteFileBytes(top + f, "mine");
     };
-    auto read = [&](const wchar_t* f) { return phonesim::kit::ReadFileBytes(top + f); };
+    auto read = [&](const wchar_t* f) { return ReadFileBytes(top + f); };
 
     // Skipping Inner leaves it and everything below it; the walk goes on.
     scribble({L"p1.jpg", L"Inner\\p2.jpg", L"Inner\\Deeper\\p3.jpg", L"Other\\p4.jpg"});
@@ -276,10 +302,10 @@ TEST_F(PhoneTrees, CopyToPcSkipsOrAbortsAsAnswered) {
 
     // Without any sink the answer stays the initial skip: an existing top
     // folder is left alone, a new one is copied whole.
-    auto unwatched = m_runner.Folder(L"\\Phone\\Pictures\\Album\\");
+    auto unwatched = Folder(L"\\Phone\\Pictures\\Album\\");
     ASSERT_TRUE(unwatched);
     auto quietly = [&](const std::wstring& pcFolder) {
-        m_runner.Run(nullptr, kCopyToPc, [&](LONG* id) { return ToPc(unwatched.Get(), false, pcFolder, nullptr, id); });
+        Run(nullptr, [&](LONG* id) { return ToPc(unwatched.Get(), false, pcFolder, nullptr, id); });
     };
     quietly(out);
     EXPECT_EQ("mine", read(L"p1.jpg"));
@@ -333,8 +359,8 @@ TEST_F(PhoneTrees, DisconnectWhileAFileWaitsEndsTheTreeAndTooLongPcPathsAreRefus
     EXPECT_EQ(static_cast<ULONG>(kvFmResultFromHresult(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE))),
               tooLong.result);
     EXPECT_NE(kOk, tooLong.result);
-    EXPECT_EQ("one", phonesim::kit::ReadFileBytes(deep + L"\\Album\\p1.jpg"));
-    EXPECT_EQ("two", phonesim::kit::ReadFileBytes(deep + L"\\Album\\Inner\\p2.jpg"));
+    EXPECT_EQ("one", ReadFileBytes(deep + L"\\Album\\p1.jpg"));
+    EXPECT_EQ("two", ReadFileBytes(deep + L"\\Album\\Inner\\p2.jpg"));
     // Nothing was cut short to fit: the folder whose file did not fit stays empty.
     EXPECT_TRUE(ReadTree(deep + L"\\Album\\Inner\\Deeper").empty());
     EXPECT_TRUE(Exists(deep + L"\\Album\\Inner\\Deeper"));
@@ -353,7 +379,89 @@ TEST_F(PhoneTrees, DisconnectWhileAFileWaitsEndsTheTreeAndTooLongPcPathsAreRefus
     const auto completions = m_sink->Of(id, kMoveToPc);
     ASSERT_EQ(1u, completions.size());
     EXPECT_EQ(static_cast<ULONG>(KVFM_E_DISCONNECTED), completions[0].result);
-    EXPECT_EQ("one", phonesim::kit::ReadFileBytes(OnPhone(L"Album\\p1.jpg")));
+    EXPECT_EQ("one", ReadFileBytes(OnPhone(L"Album\\p1.jpg")));
+}
+
+// The card-only folder U\Inbox as destination and source (served by the PC
+// file system), and U, on the phone and on the card, walked in one go.
+class CardTrees : public TreeTest {
+protected:
+    void SetUp() override {
+        PhoneTest::SetUp();
+        AddPhone(true);
+        PhoneFill({File(L"phone.txt", "from the phone"), File(L"PhoneDir\\q.txt", "q")});
+        BindCard();
+        if (HasFatalFailure()) return;
+        MakeCardDir(L"Inbox");
+    }
+};
+
+TEST_F(CardTrees, TreesGoToAndComeFromTheCardDrive) {
+    Tree tree = {{L"a.txt", "alpha"},     {L"big.bin", PatternBytes(300000)}, {L"Sub\\", ""},
+                 {L"Sub\\b.txt", "beta"}, {L"Sub\\Deep\\", ""},               {L"Sub\\Deep\\c.txt", "gamma"},
+                 {L"Void\\", ""}};
+    const std::wstring source = Pc(L"Album");
+    WriteTree(source, tree);
+    auto inbox = Watched(Virtual(L"Inbox\\"));
+    ASSERT_TRUE(inbox);
+
+    Outcome in = In(inbox.Get(), false, source);
+    EXPECT_EQ(1u, in.completions);
+    EXPECT_EQ(kOk, in.result);
+    EXPECT_EQ(Virtual(L"Inbox\\Album\\"), PathOf(in.object.Get()));
+    EXPECT_EQ(tree, ReadTree(Card(L"Inbox\\Album")));
+    EXPECT_EQ(tree, ReadTree(source));
+    EXPECT_EQ(FileNames(tree), in.progressNames);
+
+    // Into the existing card folder again: merged, changed files replaced.
+    tree[L"a.txt"] = "changed";
+    WriteFileBytes(source + L"\\a.txt", "changed");
+    Outcome again = In(inbox.Get(), false, source);
+    EXPECT_EQ(1u, again.completions);
+    EXPECT_EQ(kOk, again.result);
+    EXPECT_EQ(Virtual(L"Inbox\\Album\\"), PathOf(again.object.Get()));
+    EXPECT_EQ(tree, ReadTree(Card(L"Inbox\\Album")));
+    EXPECT_EQ(0u, again.fileQuestions);
+
+    // The folder on both the phone and the card: both kinds of files in one walk.
+    auto both = Watched(Virtual(L""));
+    const std::wstring out = Pc(L"Out");
+    ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+    Outcome mixed = Out(both.Get(), false, out, L"Both");
+    EXPECT_EQ(1u, mixed.completions);
+    EXPECT_EQ(kOk, mixed.result);
+    Tree expected = {{L"phone.txt", "from the phone"}, {L"PhoneDir\\", ""}, {L"PhoneDir\\q.txt", "q"},
+                     {L"Inbox\\", ""},                 {L"Inbox\\Album\\", ""}};
+    for (const auto& entry : tree) expected[L"Inbox\\Album\\" + entry.first] = entry.second;
+    EXPECT_EQ(expected, ReadTree(out + L"\\Both"));
+    EXPECT_TRUE(mixed.folderQuestions.empty());
+    // Each card copy's signal was taken by the operation that waited for it.
+    EXPECT_EQ(-1, m_log.Find("An unexpected Wait Object signal was received", 0, "ERROR"));
+}
+
+TEST_F(CardTrees, MovesEmptyTheCardOrThePcSource) {
+    const Tree tree = {{L"m.txt", "moved"}, {L"In\\", ""}, {L"In\\n.txt", "inner"}, {L"Void\\", ""}};
+    WriteTree(Card(L"Inbox\\Going"), tree);
+    auto going = Watched(Virtual(L"Inbox\\Going\\"));
+    ASSERT_TRUE(going);
+    const std::wstring out = Pc(L"Out");
+    ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+
+    Outcome moved = Out(going.Get(), true, out);
+    EXPECT_EQ(1u, moved.completions);
+    EXPECT_EQ(kOk, moved.result);
+    EXPECT_EQ(tree, ReadTree(out + L"\\Going"));
+    EXPECT_FALSE(Exists(Card(L"Inbox\\Going")));
+    EXPECT_TRUE(Exists(Card(L"Inbox")));
+
+    auto inbox = Watched(Virtual(L"Inbox\\"));
+    Outcome back = In(inbox.Get(), true, out + L"\\Going", L"Back");
+    EXPECT_EQ(1u, back.completions);
+    EXPECT_EQ(kOk, back.result);
+    EXPECT_EQ(Virtual(L"Inbox\\Back\\"), PathOf(back.object.Get()));
+    EXPECT_EQ(tree, ReadTree(Card(L"Inbox\\Back")));
+    EXPECT_FALSE(Exists(out + L"\\Going"));
+    EXPECT_TRUE(Exists(out));
 }
 
 } // namespace

@@ -19,49 +19,27 @@ using com::ComPtr;
 using com::UniqueBstr;
 using namespace phonesim::kit;
 
-constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002L);
-constexpr HRESULT kPathNotFound = static_cast<HRESULT>(0x80070003L);
-constexpr HRESULT kAccessDenied = static_cast<HRESULT>(0x80070005L);
-constexpr HRESULT kDeviceNotReady = static_cast<HRESULT>(0x80070015L);
-constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80070070L);
-constexpr HRESULT kInvalidName = static_cast<HRESULT>(0x8007007BL);
-constexpr HRESULT kDirNotEmpty = static_cast<HRESULT>(0x80070091L);
-constexpr HRESULT kBadPathName = static_cast<HRESULT>(0x800700A1L);
-constexpr HRESULT kAlreadyExists = static_cast<HRESULT>(0x800700B7L);
-constexpr HRESULT kCancelled = static_cast<HRESULT>(0x800704C7L);
-constexpr HRESULT kDisconnected = static_cast<HRESULT>(0x80072745L);
+constexpr HRESULT Hr(unsigned long v) { return static_cast<HRESULT>(v); }
+constexpr HRESULT kFileNotFound = Hr(0x80070002), kPathNotFound = Hr(0x80070003), kAccessDenied = Hr(0x80070005),
+                  kDeviceNotReady = Hr(0x80070015), kInvalidName = Hr(0x8007007B),
+                  kDirNotEmpty = Hr(0x80070091), kBadPathName = Hr(0x800700A1), kAlreadyExists = Hr(0x800700B7);
 
 constexpr wchar_t kImei[] = L"004400000000011";
 
 inline VARIANT Index(long i) {
     VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = i;
+    V_VT(&v) = VT_I4, V_I4(&v) = i;
     return v;
 }
-
-inline std::wstring Text(BSTR s) { return s ? std::wstring(s, SysStringLen(s)) : std::wstring(); }
 
 class SimTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         DeviceSpec device{kImei};
-        DriveSpec card;
-        card.letter = L'E';
-        card.label = L"Memory card";
-        card.capacity = 2000000;
-        card.free = 1500000;
-        card.media = 3;
-        card.removable = true;
-        DriveSpec rom;
-        rom.letter = L'Z';
-        rom.label = L"ROM";
-        rom.capacity = 1000000;
-        rom.free = 0;
-        rom.media = 7;
-        rom.readOnly = true;
+        DriveSpec card, rom;  // C:, a card and a read-only drive
+        card.letter = L'E', card.removable = true;
+        rom.letter = L'Z', rom.readOnly = true;
         device.drives = {DriveSpec(), card, rom};
         image.AddDevice(device);
         image.Fill(L'C', {Dir(L"Data\\Empty\\"), File(L"Data\\a.txt", "hello"),
@@ -92,17 +70,8 @@ protected:
         EXPECT_HRESULT_SUCCEEDED(GetItem(device_.Get(), path, iid, out.ReceiveVoid())) << std::string(path.begin(), path.end());
         return out;
     }
-    ComPtr<ISCDeviceStorageDirectory> Directory(const std::wstring& path) {
-        return Item<ISCDeviceStorageDirectory>(path, IID_ISCDeviceStorageDirectory);
-    }
-    ComPtr<ISCDeviceStorageFile> FileAt(const std::wstring& path) {
-        return Item<ISCDeviceStorageFile>(path, IID_ISCDeviceStorageFile);
-    }
-    long Count(long kind) {
-        long n = -1;
-        EXPECT_HRESULT_SUCCEEDED(control->CallCount(kind, &n));
-        return n;
-    }
+    ComPtr<ISCDeviceStorageDirectory> Directory(const std::wstring& p) { return Item<ISCDeviceStorageDirectory>(p, IID_ISCDeviceStorageDirectory); }
+    ComPtr<ISCDeviceStorageFile> FileAt(const std::wstring& p) { return Item<ISCDeviceStorageFile>(p, IID_ISCDeviceStorageFile); }
 
     PhoneImage image;
     ComPtr<ISCApplication> app;

@@ -96,27 +96,23 @@ function checkFiles(phone) {
 }
 
 function checkBadPaths(phone) {
-    // Items that exist on the phone but not in the virtual tree.
-    var hidden = ["C:\\Other\\hidden.txt", "C:\\Sounds\\Tones\\tone.mid", "C:\\Sounds\\ring.amr", "C:\\welcome.txt",
-                  "C:\\Data\\unmapped.txt"];
+    // Items that exist on the phone but not in the virtual tree are refused too.
+    var hidden = ["C:\\Other\\hidden.txt", "C:\\Sounds\\Tones\\tone.mid", "C:\\Sounds\\ring.amr", "C:\\welcome.txt"];
     for (var i = 0; i < hidden.length; i++) check(phone.phoneItem(hidden[i]).Type == SCOM_FILE, hidden[i] + " exists");
-
     var folders = ["\\Nowhere\\", "\\Phone\\Other\\", "\\Phone\\Sounds\\Tones\\", "\\Phone\\Pictures\\Missing\\",
                    "\\Phone\\Documents\\notes.txt\\", "\\Phone\\..\\Phone\\", "\\Phone\\Documents\\..\\..\\Phone\\",
                    "Phone\\", "\\Phone\\Pic*\\", "\\Images\\"];
-    for (var f = 0; f < folders.length; f++) {
-        var path = folders[f];
+    for (var f = 0; f < folders.length; f++) (function (path) {
         failure(function () { return phone.fm.CreateFMFolder(path); }, "CreateFMFolder(\"" + path + "\")");
-    }
+    })(folders[f]);
     var files = ["\\Phone\\Documents\\missing.txt", "\\Phone\\Other\\hidden.txt", "\\Phone\\Sounds\\Tones\\tone.mid",
                  "\\Phone\\Sounds\\ring.amr", "\\Phone\\welcome.txt",
                  "\\Phone\\Documents\\Letters", "\\Phone\\Documents\\Letters\\", "\\",
                  "\\Phone\\Documents\\..\\Documents\\notes.txt", "\\Phone\\Documents\\*.txt", "Phone\\Documents\\notes.txt",
                  ""];
-    for (var g = 0; g < files.length; g++) {
-        var filePath = files[g];
-        failure(function () { return phone.fm.CreateFMFile(filePath); }, "CreateFMFile(\"" + filePath + "\")");
-    }
+    for (var g = 0; g < files.length; g++) (function (path) {
+        failure(function () { return phone.fm.CreateFMFile(path); }, "CreateFMFile(\"" + path + "\")");
+    })(files[g]);
 }
 
 runWithPhone(function (phone) {

@@ -1,5 +1,5 @@
-// Folder lists: the PC iterator over a real temporary folder, and the device
-// list over a storage folder given by a connector double.
+// The PC folder list over a real temporary folder (the device list is
+// exercised through the simulator by the folder transfers).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -7,12 +7,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "com/ComUtil.h"
-#include "connector/DeviceConnector.h"
-#include "operations/FolderListDevice.h"
 #include "operations/FolderListPC.h"
 
 namespace {
@@ -28,7 +27,10 @@ public:
                  std::to_wstring(counter++);
         CreateDirectoryW(m_path.c_str(), nullptr);
     }
-    ~ScratchFolder() { RemoveTree(m_path); }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::path(m_path), ignored);
+    }
     const std::wstring& Path() const { return m_path; }
     // A folder when the name ends with a backslash, else an empty file.
     std::wstring Make(const std::wstring& relative) const {
@@ -39,20 +41,6 @@ public:
     }
 
 private:
-    static void RemoveTree(const std::wstring& path) {
-        WIN32_FIND_DATAW data;
-        HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &data);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                const std::wstring name = data.cFileName, child = path + L"\\" + name;
-                if (name == L"." || name == L"..") continue;
-                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(child);
-                else DeleteFileW(child.c_str());
-            } while (FindNextFileW(search, &data));
-            FindClose(search);
-        }
-        RemoveDirectoryW(path.c_str());
-    }
     std::wstring m_path;
 };
 
@@ -70,17 +58,6 @@ std::vector<std::wstring> Drain(CFolderListPC& list, bool folders) {
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-TEST(FolderListPC, EmptyFolderEndsAtOnce) {
-    ScratchFolder folder;
-    CFolderListPC list;
-    DWORD error = 0;
-    ASSERT_EQ(S_OK, list.GetFolderList(folder.Path().c_str(), &error));
-    BSTR name = nullptr;
-    EXPECT_EQ(S_FALSE, list.GetNextFolderName(&name, &error));  // "." and ".." are not subfolders
-    EXPECT_EQ(S_FALSE, list.GetNextFileName(&name, &error));
-    EXPECT_EQ(nullptr, name);
 }
 
 TEST(FolderListPC, SeparatesFilesFromFoldersAndStartsOverAfterTheEnd) {
@@ -102,6 +79,12 @@ TEST(FolderListPC, SeparatesFilesFromFoldersAndStartsOverAfterTheEnd) {
         EXPECT_EQ((std::vector<std::wstring>{L".hidden", L"a.txt"}), Drain(list, false));
         EXPECT_EQ((std::vector<std::wstring>{L"Other dir", L"Sub"}), Drain(list, true));
     }
+    // An empty folder ends at once: "." and ".." are not subfolders.
+    CFolderListPC empty;
+    DWORD error = 0;
+    ASSERT_EQ(S_OK, empty.GetFolderList((folder.Path() + L"\\Other dir").c_str(), &error));
+    EXPECT_TRUE(Drain(empty, true).empty());
+    EXPECT_TRUE(Drain(empty, false).empty());
 }
 
 TEST(FolderListPC, FailuresCarryTheWin32ErrorAndLongPathsAreRefused) {
@@ -129,125 +112,6 @@ TEST(FolderListPC, FailuresCarryTheWin32ErrorAndLongPathsAreRefused) {
     EXPECT_EQ(E_INVALIDARG, list.GetFolderList(nullptr, &error));
     EXPECT_EQ(E_INVALIDARG, list.GetNextFileName(nullptr, &error));
     EXPECT_EQ(E_INVALIDARG, list.GetNextFolderName(&name, nullptr));
-}
-
-// ---- the device list ----
-
-int g_alive = 0;
-
-#define FAKE_COMMON                                                                    \
-    HRESULT PutAttributes(DWORD) override { return E_NOTIMPL; }                        \
-    HRESULT GetAttributes(DWORD*) override { return E_NOTIMPL; }                       \
-    HRESULT GetCreated(DATE*) override { return E_NOTIMPL; }                           \
-    HRESULT GetAccessed(DATE*) override { return E_NOTIMPL; }                          \
-    HRESULT GetChanged(DATE*) override { return E_NOTIMPL; }                           \
-    HRESULT GetPath(BSTR* path) override { return (*path = SysAllocString(name.c_str())) ? S_OK : E_FAIL; }
-
-struct FakeFile : CFile {
-    explicit FakeFile(std::wstring n) : name(std::move(n)) { ++g_alive; }
-    ~FakeFile() override { --g_alive; }
-    FAKE_COMMON
-    HRESULT GetSize(ULONG*) override { return E_NOTIMPL; }
-    HRESULT GetMIMEType(BSTR*) override { return E_NOTIMPL; }
-    HRESULT CopyFileToPC(CAsynchOperationExecutor*, _bstr_t, CCopyFileWaitObject**, CProgressCallbackFunctionBase*,
-                         CReplaceCallbackFunctionBase*) override { return E_NOTIMPL; }
-    std::wstring name;
-};
-
-struct Listing {
-    std::vector<std::wstring> files, folders;
-    HRESULT filesResult = S_OK, foldersResult = S_OK;
-};
-
-struct FakeFolder : CFolder {
-    FakeFolder(std::wstring n, const Listing& l) : name(std::move(n)), listing(l) { ++g_alive; }
-    ~FakeFolder() override { --g_alive; }
-    FAKE_COMMON
-    HRESULT GetCFiles(std::list<CFile*>& out) override {
-        for (const auto& n : listing.files) out.push_back(new FakeFile(n));
-        return listing.filesResult;
-    }
-    HRESULT GetCFolders(std::list<CFolder*>& out) override {
-        for (const auto& n : listing.folders) out.push_back(new FakeFolder(n, Listing()));
-        return listing.foldersResult;
-    }
-    HRESULT CopyFileFromPC(CAsynchOperationExecutor*, _bstr_t, CCopyFileWaitObject**, CProgressCallbackFunctionBase*,
-                           CReplaceCallbackFunctionBase*) override { return E_NOTIMPL; }
-    std::wstring name;
-    Listing listing;
-};
-
-// Resolves one virtual path to a FakeFolder with the listing set by the test.
-struct FakeConnector : DeviceConnector {
-    HRESULT getCFolder(BSTR& path, CFolder** folder) override {
-        *folder = std::wstring(path) == L"\\Phone\\Data\\" ? new FakeFolder(path, listing) : nullptr;
-        return *folder ? S_OK : E_FAIL;
-    }
-    HRESULT getMountPoints(std::list<CMountPoint*>&) override { return E_NOTIMPL; }
-    HRESULT getCFile(BSTR&, CFile**) override { return E_NOTIMPL; }
-    HRESULT getKVFMFolder(BSTR&, IKVFMFolder**) override { return E_NOTIMPL; }
-    HRESULT getKVFMFile(BSTR&, IKVFMFile**) override { return E_NOTIMPL; }
-    HRESULT getKVFMObjects(BSTR&, std::list<IKVFMObject*>&) override { return E_NOTIMPL; }
-    HRESULT getKVFMFolders(BSTR&, std::list<IKVFMFolder*>&) override { return E_NOTIMPL; }
-    HRESULT getKVFMFiles(BSTR&, std::list<IKVFMFile*>&) override { return E_NOTIMPL; }
-    Listing listing;
-};
-
-TEST(FolderListDevice, HandsOutChildrenInListingOrderThenReportsTheEnd) {
-    FakeConnector connector;
-    connector.listing = {{L"b.txt", L"a.txt", L"c.txt"}, {L"Z", L"Y"}};
-    com::UniqueBstr path(L"\\Phone\\Data\\");
-    DWORD error = 0;
-    {
-        CFolderListDevice list(&connector);
-        ASSERT_EQ(S_OK, list.GetFolderList(path.Get(), &error));
-        EXPECT_EQ(5, g_alive);  // the resolved folder itself is gone
-        std::vector<std::wstring> files;
-        CFile* file = nullptr;
-        while (list.GetNextFile(&file, &error) == S_OK) {
-            files.push_back(static_cast<FakeFile*>(file)->name);
-            EXPECT_EQ(3u - files.size(), list.GetFileCount());
-            delete file;  // handed out: the caller's now
-        }
-        EXPECT_EQ((std::vector<std::wstring>{L"b.txt", L"a.txt", L"c.txt"}), files);
-        CFile* untouched = reinterpret_cast<CFile*>(0x1234);
-        EXPECT_EQ(S_FALSE, list.GetNextFile(&untouched, &error));
-        EXPECT_EQ(reinterpret_cast<CFile*>(0x1234), untouched);
-
-        CFolder* folder = nullptr;
-        ASSERT_EQ(S_OK, list.GetNextFolder(&folder, &error));
-        EXPECT_EQ(L"Z", static_cast<FakeFolder*>(folder)->name);
-        delete folder;
-        EXPECT_EQ(E_INVALIDARG, list.GetNextFolder(nullptr, &error));
-        EXPECT_EQ(E_INVALIDARG, list.GetNextFile(&file, nullptr));
-    }
-    EXPECT_EQ(0, g_alive);  // "Y" was never handed out: the list deleted it
-}
-
-TEST(FolderListDevice, FailuresFailTheCallAndKeepNothing) {
-    FakeConnector connector;
-    connector.listing = {{L"a.txt"}, {L"Sub"}};
-    com::UniqueBstr known(L"\\Phone\\Data\\"), unknown(L"\\Phone\\Nowhere\\");
-    DWORD error = 0;
-    {
-        CFolderListDevice list(&connector);
-        EXPECT_EQ(E_INVALIDARG, list.GetFolderList(known.Get(), nullptr));
-        EXPECT_EQ(E_FAIL, list.GetFolderList(unknown.Get(), &error));
-        connector.listing.foldersResult = E_ACCESSDENIED;
-        EXPECT_EQ(E_FAIL, list.GetFolderList(known.Get(), &error));
-        EXPECT_EQ(0, g_alive);
-        connector.listing.foldersResult = S_OK;
-        connector.listing.filesResult = E_OUTOFMEMORY;
-        EXPECT_EQ(E_FAIL, list.GetFolderList(known.Get(), &error));
-        EXPECT_EQ(0u, list.GetFolderCount());
-        // A later list replaces what an earlier one left.
-        connector.listing.filesResult = S_OK;
-        ASSERT_EQ(S_OK, list.GetFolderList(known.Get(), &error));
-        ASSERT_EQ(S_OK, list.GetFolderList(known.Get(), &error));
-        EXPECT_EQ(2, g_alive);
-    }
-    EXPECT_EQ(0, g_alive);
-    EXPECT_EQ(E_FAIL, CFolderListDevice(nullptr).GetFolderList(known.Get(), &error));
 }
 
 } // namespace

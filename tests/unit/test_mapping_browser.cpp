@@ -1,6 +1,6 @@
 // The browser mapping: loading the configured tree, translating paths both
 // ways, restricted folders and forbidden operations.
-#include "test_mapping_fakes.h"
+#include "unit_fakes.h"
 
 #include "mapping/FMBrowserMapping.h"
 
@@ -22,132 +22,36 @@ void ConfigurePhone(FakeCapMgr& c) {
     c.Set(kP + LR"(mountpoint[@realpath="E:\"]/@virtualpath)", {L"Card\\"});
 }
 
-std::vector<std::pair<std::wstring, std::wstring>> EntryPaths(const CFolderMapping& m) {
-    std::vector<std::pair<std::wstring, std::wstring>> out;
-    for (const MappingEntry& e : m.GetEntries()) out.emplace_back(e.realPath, e.virtualPath);
-    return out;
-}
-
 const MappingEntry* EntryByReal(const CFolderMapping& m, const std::wstring& realPath) {
     for (const MappingEntry& e : m.GetEntries())
         if (e.realPath == realPath) return &e;
     return nullptr;
 }
 
-using Paths = std::vector<std::pair<std::wstring, std::wstring>>;
-
 class MappingBrowserConfig : public MappingTest {};
 
-TEST_F(MappingBrowserConfig, EveryTemplateCharacterForCharacter) {
-    capMgr.Set(LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint/@realpath)", {L"C:\\"});
-    capMgr.Set(LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint[@realpath="C:\"]/subfolders/subfolder/@realpath)",
-               {L"Images"});
-    capMgr.Set(LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint[@realpath="C:\"]/subfolders/mappedfolder/@realpath)",
-               {L"E:\\Sounds\\"});
-    CFMBrowserMapping mapping(platform);
-    ASSERT_EQ(S_OK, InitMapping(mapping, L"dev1", L"imei-1"));
-    EXPECT_EQ(LR"(//devices/device[@uid="dev1"]/foldermapping/)", mapping.GetConfPrefix());
-
-    std::vector<std::wstring> asked = capMgr.asked;
-    std::sort(asked.begin(), asked.end());
-    std::vector<std::wstring> expected = {
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint/@realpath)",
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint[@realpath="C:\"]/@virtualpath)",
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint[@realpath="C:\"]/subfolders/@restricted)",
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint[@realpath="C:\"]/fileoperations/forbidden_operation/@name)",
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint[@realpath="C:\"]/folderoperations/forbidden_operation/@name)",
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint[@realpath="C:\"]/subfolders/subfolder/@realpath)",
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint[@realpath="C:\"]/subfolders/subfolder[@realpath="Images"]/@virtualname)",
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint/subfolders/subfolder[@realpath="Images"]/subfolders/@restricted)",
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint/subfolders/subfolder[@realpath="Images"]/fileoperations/forbidden_operation/@name)",
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint/subfolders/subfolder[@realpath="Images"]/folderoperations/forbidden_operation/@name)",
-        // The subfolder's own subfolders: found only if a mount point has its real path.
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint[@realpath="C:\Images\"]/subfolders/subfolder/@realpath)",
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint[@realpath="C:\"]/subfolders/mappedfolder/@realpath)",
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint[@realpath="C:\"]/subfolders/mappedfolder[@realpath="E:\Sounds\"]/@virtualname)",
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint/subfolders/mappedfolder[@realpath="E:\Sounds\"]/subfolders/@restricted)",
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint/subfolders/mappedfolder[@realpath="E:\Sounds\"]/fileoperations/forbidden_operation/@name)",
-        LR"(//devices/device[@uid="dev1"]/foldermapping/mountpoint/subfolders/mappedfolder[@realpath="E:\Sounds\"]/folderoperations/forbidden_operation/@name)",
-    };
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(expected, asked);
-    EXPECT_EQ(L"imei-1", capMgr.imeis.front());
-}
-
-TEST_F(MappingBrowserConfig, EntriesInFrontInsertionOrder) {
-    ConfigurePhone(capMgr);
-    capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/mappedfolder/@realpath)",
-               {L"E:\\Sounds\\", L"E:\\Video\\"});
-    CFMBrowserMapping mapping(platform);
-    ASSERT_EQ(S_OK, InitMapping(mapping, L"dev1", L"imei-1"));
-    EXPECT_TRUE(capMgr.Unasked().empty());
-
-    // Most recently loaded first.
-    EXPECT_EQ((Paths{{L"E:\\", L"\\Card\\"},
-                     {L"E:\\Video\\", L"\\Phone\\Video\\"},
-                     {L"E:\\Sounds\\", L"\\Phone\\Tunes\\"},
-                     {L"C:\\Music\\", L"\\Phone\\Music\\"},
-                     {L"C:\\Images\\", L"\\Phone\\Pictures\\"},
-                     {L"C:\\", L"\\Phone\\"}}),
-              EntryPaths(mapping));
-    EXPECT_EQ((std::list<MappedFolderPair>{{L"E:\\Video\\", L"\\Phone\\"}, {L"E:\\Sounds\\", L"\\Phone\\"}}),
-              mapping.GetMappedFolderPairs());
-
-    // Mount points: configuration order kept, handed out in reverse.
-    EXPECT_EQ((StringList{L"C:\\", L"E:\\"}), mapping.GetConfiguredMountpoints());
-    StringList mounts{L"kept"};
-    EXPECT_EQ(S_OK, mapping.getMountpoints(mounts));
-    EXPECT_EQ((StringList{L"E:\\", L"C:\\", L"kept"}), mounts);
-
-    // Mapped folders by the exact virtual path of the folder they appear in.
-    com::UniqueBstr phone(L"\\Phone\\"), otherCase(L"\\phone\\");
-    BSTR p = phone.Get(), o = otherCase.Get();
-    StringList mapped;
-    EXPECT_EQ(S_OK, mapping.getMappedFolders(&p, mapped));
-    EXPECT_EQ((StringList{L"E:\\Sounds\\", L"E:\\Video\\"}), mapped);
-    StringList none;
-    EXPECT_EQ(S_FALSE, mapping.getMappedFolders(&o, none));
-    EXPECT_TRUE(none.empty());
-
-    // An entry loaded later wins over the mount point that contains it.
-    EXPECT_EQ(L"C:\\Images\\a.jpg", Map(mapping, L"\\Phone\\Pictures\\a.jpg").path);
-    EXPECT_EQ(L"\\Card\\Sounds\\x.mp3", UnMap(mapping, L"E:\\Sounds\\x.mp3").path);
-}
-
-TEST_F(MappingBrowserConfig, VirtualPathsOfMountPoints) {
+TEST_F(MappingBrowserConfig, ConfiguredNamesBecomeVirtualPaths) {
     capMgr.Set(kP + L"mountpoint/@realpath", {L"A:\\", L"B:\\", L"C:\\", L"D:\\", L"E:\\", L"F:\\"});
-    capMgr.Set(kP + LR"(mountpoint[@realpath="A:\"]/@virtualpath)", {L"Phone"});
-    capMgr.Set(kP + LR"(mountpoint[@realpath="B:\"]/@virtualpath)", {L"\\"});
-    capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/@virtualpath)", {L"\\Mem"});
-    capMgr.Set(kP + LR"(mountpoint[@realpath="D:\"]/@virtualpath)", {L"Disk\\"});
-    capMgr.Set(kP + LR"(mountpoint[@realpath="E:\"]/@virtualpath)", {L""});
+    const std::pair<std::wstring, const wchar_t*> names[] = {{L"A", L"Phone"}, {L"B", L"\\"}, {L"C", L"\\Mem"},
+                                                             {L"D", L"Disk\\"}, {L"E", L""}};
+    for (const auto& n : names) capMgr.Set(kP + L"mountpoint[@realpath=\"" + n.first + L":\\\"]/@virtualpath", {n.second});
+    capMgr.Set(kP + LR"(mountpoint[@realpath="A:\"]/subfolders/mappedfolder/@realpath)",
+               {L"G:\\Sounds\\", L"G:\\Docs\\\\", L"G:\\Video"});
+    capMgr.Set(kP + LR"(mountpoint[@realpath="A:\"]/subfolders/mappedfolder[@realpath="G:\Docs\\"]/@virtualname)", {L""});
     CFMBrowserMapping mapping(platform);
     ASSERT_EQ(S_OK, InitMapping(mapping, L"dev1", L"imei-1"));
-    EXPECT_EQ(L"\\Phone\\", EntryByReal(mapping, L"A:\\")->virtualPath);
-    EXPECT_EQ(L"\\", EntryByReal(mapping, L"B:\\")->virtualPath);  // a lone backslash stays
-    EXPECT_EQ(L"\\Mem\\", EntryByReal(mapping, L"C:\\")->virtualPath);
-    EXPECT_EQ(L"\\Disk\\", EntryByReal(mapping, L"D:\\")->virtualPath);
-    // Empty or missing: the real path itself.
-    EXPECT_EQ(L"E:\\", EntryByReal(mapping, L"E:\\")->virtualPath);
-    EXPECT_EQ(L"F:\\", EntryByReal(mapping, L"F:\\")->virtualPath);
-}
-
-TEST_F(MappingBrowserConfig, NamesOfMappedFolders) {
-    capMgr.Set(kP + L"mountpoint/@realpath", {L"C:\\"});
-    capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/@virtualpath)", {L"Phone"});
-    capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/mappedfolder/@realpath)",
-               {L"E:\\Sounds\\", L"E:\\Docs\\\\", L"E:\\Video"});
-    capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/mappedfolder[@realpath="E:\Docs\\"]/@virtualname)",
-               {L""});
-    CFMBrowserMapping mapping(platform);
-    ASSERT_EQ(S_OK, InitMapping(mapping, L"dev1", L"imei-1"));
-    // No name, or an empty one: the last component of the real path, which is kept as configured
-    // apart from the one trailing backslash it is given when it has none.
-    EXPECT_EQ(L"\\Phone\\Sounds\\", EntryByReal(mapping, L"E:\\Sounds\\")->virtualPath);
-    EXPECT_EQ(L"\\Phone\\Docs\\", EntryByReal(mapping, L"E:\\Docs\\\\")->virtualPath);
-    ASSERT_TRUE(EntryByReal(mapping, L"E:\\Video\\"));
-    EXPECT_EQ(L"\\Phone\\Video\\", EntryByReal(mapping, L"E:\\Video\\")->virtualPath);
-    EXPECT_EQ(1, log.Count(qzlog::level_error, "Empty string for virtual name. Not accepted."));
+    const std::pair<const wchar_t*, const wchar_t*> expected[] = {
+        {L"A:\\", L"\\Phone\\"}, {L"B:\\", L"\\"}, {L"C:\\", L"\\Mem\\"}, {L"D:\\", L"\\Disk\\"},
+        {L"E:\\", L"E:\\"}, {L"F:\\", L"F:\\"},  // empty or missing: the real path itself
+        // Mapped folders without a name, or with an empty one: the last component of the real
+        // path, which is kept as configured but for the trailing backslash given when it has none.
+        {L"G:\\Sounds\\", L"\\Phone\\Sounds\\"}, {L"G:\\Docs\\\\", L"\\Phone\\Docs\\"}, {L"G:\\Video\\", L"\\Phone\\Video\\"},
+    };
+    for (const auto& e : expected) {
+        const MappingEntry* entry = EntryByReal(mapping, e.first);
+        ASSERT_TRUE(entry) << testing::PrintToString(std::wstring(e.first));
+        EXPECT_EQ(e.second, entry->virtualPath);
+    }
 
     // A drive root has no last component.
     FakeCapMgr rootMapped;
@@ -156,8 +60,6 @@ TEST_F(MappingBrowserConfig, NamesOfMappedFolders) {
     platform->capMgr = &rootMapped;
     CFMBrowserMapping failing(platform);
     EXPECT_EQ(E_FAIL, InitMapping(failing, L"dev1", L"imei-1"));
-    EXPECT_EQ(1, log.Count(qzlog::level_error, "Get real name of folder from real path."));
-    EXPECT_EQ(1, log.Count(qzlog::level_error, "Failed to get mapped folders of mountpoint."));
 }
 
 TEST_F(MappingBrowserConfig, SubfoldersOfSubfolders) {
@@ -186,46 +88,36 @@ TEST_F(MappingBrowserConfig, SubfoldersOfSubfolders) {
     EXPECT_TRUE(runaway.GetEntries().empty());
 }
 
-TEST_F(MappingBrowserConfig, InitFailures) {
+TEST_F(MappingBrowserConfig, InitFailuresLeaveNothingAndARetryLoadsAfresh) {
     CFMBrowserMapping mapping(platform);
     EXPECT_EQ(E_INVALIDARG, InitMapping(mapping, L"dev1", nullptr));
     EXPECT_EQ(E_INVALIDARG, InitMapping(mapping, nullptr, L"imei-1"));
-    EXPECT_EQ(2, log.Count(qzlog::level_error, "Invalid arguments!"));
-    EXPECT_FALSE(mapping.IsInitialized());
     EXPECT_EQ(0, platform->creations);
-
-    // No mount points: no match at all, or matches without values.
-    EXPECT_EQ(E_FAIL, InitMapping(mapping, L"dev1", L"imei-1"));
-    EXPECT_EQ(1, log.Count(qzlog::level_error, "The request for mount points failed."));
-    EXPECT_EQ(1, log.Count(qzlog::level_error, "Failed to load configured mountpoints."));
-    capMgr.Set(kP + L"mountpoint/@realpath", {std::nullopt});
-    EXPECT_EQ(E_FAIL, InitMapping(mapping, L"dev1", L"imei-1"));
-    EXPECT_EQ(1, log.Count(qzlog::level_error, "No mount points found."));
-
-    // A failing subfolder or mapped folder request fails the load and leaves nothing behind.
-    ConfigurePhone(capMgr);
-    capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/subfolder/@realpath)", Answer::WithError(1, {L"x"}));
-    EXPECT_EQ(E_FAIL, InitMapping(mapping, L"dev1", L"imei-1"));
-    EXPECT_EQ(1, log.Count(qzlog::level_error, "The request for subfolders failed."));
-    EXPECT_EQ(1, log.Count(qzlog::level_error, "Failed to get subfolders of mountpoint."));
-    EXPECT_TRUE(mapping.GetEntries().empty());
-    EXPECT_FALSE(mapping.IsInitialized());
-
-    ConfigurePhone(capMgr);
-    capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/mappedfolder/@realpath)", Answer::Failing(E_FAIL));
-    EXPECT_EQ(E_FAIL, InitMapping(mapping, L"dev1", L"imei-1"));
-    EXPECT_EQ(1, log.Count(qzlog::level_error, "The request for mapped folders failed."));
-    EXPECT_TRUE(mapping.GetMappedFolderPairs().empty());
-
-    // Once the configuration answers, a retry loads it with a clean prefix.
+    const std::pair<const char*, std::function<void()>> failures[] = {
+        {"no mount points", [] {}},
+        {"mount points without values", [&] { capMgr.Set(kP + L"mountpoint/@realpath", {std::nullopt}); }},
+        {"failing subfolders", [&] {
+             ConfigurePhone(capMgr);
+             capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/subfolder/@realpath)", Answer::WithError(1, {L"x"}));
+         }},
+        {"failing mapped folders", [&] {
+             ConfigurePhone(capMgr);
+             capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/mappedfolder/@realpath)", Answer::Failing(E_FAIL));
+         }},
+    };
+    for (const auto& f : failures) {
+        f.second();
+        EXPECT_EQ(E_FAIL, InitMapping(mapping, L"dev1", L"imei-1")) << f.first;
+        EXPECT_FALSE(mapping.IsInitialized()) << f.first;
+        EXPECT_TRUE(mapping.GetEntries().empty()) << f.first;
+        EXPECT_TRUE(mapping.GetMappedFolderPairs().empty()) << f.first;
+    }
+    // Once the configuration answers, a retry loads it with a clean prefix; a second Init is refused.
     ConfigurePhone(capMgr);
     EXPECT_EQ(S_OK, InitMapping(mapping, L"dev1", L"imei-1"));
-    EXPECT_TRUE(mapping.IsInitialized());
     EXPECT_EQ(LR"(//devices/device[@uid="dev1"]/foldermapping/)", mapping.GetConfPrefix());
     EXPECT_EQ(5u, mapping.GetEntries().size());
-
     EXPECT_EQ(E_FAIL, InitMapping(mapping, L"dev1", L"imei-1"));
-    EXPECT_EQ(1, log.Count(qzlog::level_error, "Already initialized!"));
     EXPECT_EQ(5u, mapping.GetEntries().size());
 }
 
@@ -239,76 +131,57 @@ protected:
     }
 };
 
-TEST_F(MappingBrowserPaths, TranslatesIgnoringCaseKeepingTheClientsCase) {
-    CFMBrowserMapping m(platform);
-    ASSERT_EQ(S_OK, InitMapping(m, L"dev1", L"imei-1"));
-    const PathResult mixedCase = Map(m, L"\\PHONE\\pictures\\a.jpg");
-    EXPECT_EQ(S_OK, mixedCase.hr);
-    EXPECT_EQ(L"C:\\Images\\a.jpg", mixedCase.path);
-    EXPECT_EQ(L"C:\\Images\\Holiday\\A.JPG", Map(m, L"\\Phone\\Pictures\\Holiday\\A.JPG").path);
-    EXPECT_EQ(L"C:\\", Map(m, L"\\Phone\\").path);
-    EXPECT_EQ(L"E:\\Sounds\\x.mp3", Map(m, L"\\phone\\TUNES\\x.mp3").path);
-    EXPECT_EQ(L"\\Phone\\Pictures\\a.jpg", UnMap(m, L"C:\\Images\\a.jpg").path);
-    EXPECT_EQ(L"\\Phone\\Pictures\\a.jpg", UnMap(m, L"c:\\IMAGES\\a.jpg").path);
-    EXPECT_EQ(L"\\Phone\\Other\\b.txt", UnMap(m, L"C:\\Other\\b.txt").path);
+TEST_F(MappingBrowserPaths, TranslateBothWaysIgnoringCaseWithinRestrictions) {
+    const std::wstring mountRestricted = kP + LR"(mountpoint[@realpath="C:\"]/subfolders/@restricted)";
+    const std::wstring imagesRestricted =
+        kP + LR"(mountpoint/subfolders/subfolder[@realpath="Images"]/subfolders/@restricted)";
+    CFMBrowserMapping plain(platform), restricted(platform), byName(platform), uninitialised(platform);
+    ASSERT_EQ(S_OK, InitMapping(plain, L"dev1", L"imei-1"));
+    capMgr.Set(mountRestricted, {L"true"});
+    ASSERT_EQ(S_OK, InitMapping(restricted, L"dev1", L"imei-1"));
+    capMgr.answers.erase(mountRestricted);
+    capMgr.Set(imagesRestricted, {L"true"});
+    ASSERT_EQ(S_OK, InitMapping(byName, L"dev1", L"imei-1"));
 
-    const PathResult unknown = Map(m, L"\\Elsewhere\\a");
-    EXPECT_EQ(kHrPathNotFound, unknown.hr);
-    EXPECT_FALSE(unknown.path);
-    EXPECT_EQ(kHrPathNotFound, UnMap(m, L"Z:\\a").hr);
-    EXPECT_EQ(2, log.Count(qzlog::level_error, "unrecognized path"));
-}
-
-TEST_F(MappingBrowserPaths, RestrictedFolderShowsOnlyItsConfiguredSubfolders) {
-    capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/@restricted)", {L"true"});
-    CFMBrowserMapping m(platform);
-    ASSERT_EQ(S_OK, InitMapping(m, L"dev1", L"imei-1"));
-
-    const PathResult other = Map(m, L"\\Phone\\Other\\");
-    EXPECT_EQ(kHrPathNotFound, other.hr);
-    EXPECT_FALSE(other.path);
-    EXPECT_EQ(1, log.Count(qzlog::level_error, "hidden subfolder"));
-    EXPECT_EQ(L"C:\\Images\\", Map(m, L"\\Phone\\Pictures\\").path);
-    EXPECT_EQ(L"C:\\", Map(m, L"\\Phone\\").path);
-    // Without its trailing backslash only the mount point entry is a prefix.
-    EXPECT_EQ(kHrPathNotFound, Map(m, L"\\Phone\\Pictures").hr);
-    // The other direction too.
-    EXPECT_EQ(kHrPathNotFound, UnMap(m, L"C:\\Other\\a.txt").hr);
-    EXPECT_EQ(L"\\Phone\\Pictures\\a.jpg", UnMap(m, L"C:\\Images\\a.jpg").path);
+    struct Case { CFolderMapping* m; bool toReal; const wchar_t* in; std::optional<std::wstring> out; HRESULT hr; };
+    const Case cases[] = {
+        // Case is ignored; the client's case is kept.
+        {&plain, true, L"\\PHONE\\pictures\\a.jpg", L"C:\\Images\\a.jpg", S_OK},
+        {&plain, true, L"\\Phone\\Pictures\\Holiday\\A.JPG", L"C:\\Images\\Holiday\\A.JPG", S_OK},
+        {&plain, true, L"\\Phone\\", L"C:\\", S_OK},
+        {&plain, true, L"\\phone\\TUNES\\x.mp3", L"E:\\Sounds\\x.mp3", S_OK},
+        {&plain, false, L"c:\\IMAGES\\a.jpg", L"\\Phone\\Pictures\\a.jpg", S_OK},
+        {&plain, false, L"C:\\Other\\b.txt", L"\\Phone\\Other\\b.txt", S_OK},
+        {&plain, true, L"\\Elsewhere\\a", std::nullopt, kHrPathNotFound},
+        {&plain, false, L"Z:\\a", std::nullopt, kHrPathNotFound},
+        {&plain, true, L"\\", std::nullopt, E_INVALIDARG},
+        // A restricted folder shows only its configured subfolders, both ways.
+        {&restricted, true, L"\\Phone\\Other\\", std::nullopt, kHrPathNotFound},
+        {&restricted, true, L"\\Phone\\Pictures\\", L"C:\\Images\\", S_OK},
+        {&restricted, true, L"\\Phone\\", L"C:\\", S_OK},
+        {&restricted, true, L"\\Phone\\Pictures", std::nullopt, kHrPathNotFound},  // only the mount point is a prefix
+        {&restricted, false, L"C:\\Other\\a.txt", std::nullopt, kHrPathNotFound},
+        {&restricted, false, L"C:\\Images\\a.jpg", L"\\Phone\\Pictures\\a.jpg", S_OK},
+        // A subfolder's restriction is keyed by its name alone.
+        {&byName, true, L"\\Phone\\Pictures\\a.jpg", std::nullopt, kHrPathNotFound},
+        {&byName, true, L"\\Phone\\Music\\a.mp3", L"C:\\Music\\a.mp3", S_OK},
+        {&byName, true, L"\\Phone\\Other\\", L"C:\\Other\\", S_OK},
+        {&uninitialised, true, L"\\Phone\\", std::nullopt, E_FAIL},
+        {&uninitialised, false, L"C:\\", std::nullopt, E_FAIL},
+    };
+    for (const Case& c : cases) {
+        const PathResult r = Translate(*c.m, c.in, c.toReal);
+        EXPECT_EQ(c.hr, r.hr) << testing::PrintToString(std::wstring(c.in));
+        EXPECT_EQ(c.out, r.path) << testing::PrintToString(std::wstring(c.in));
+    }
 
     com::UniqueBstr phone(L"\\Phone\\"), pictures(L"\\Phone\\Pictures\\");
     BSTR p = phone.Get(), q = pictures.Get();
-    EXPECT_TRUE(m.IsRestricted(&p));
-    EXPECT_FALSE(m.IsRestricted(&q));
-    EXPECT_FALSE(m.IsRestricted(nullptr));
-}
-
-TEST_F(MappingBrowserPaths, RestrictionOfASubfolderIsKeyedByItsNameAlone) {
-    capMgr.Set(kP + LR"(mountpoint/subfolders/subfolder[@realpath="Images"]/subfolders/@restricted)", {L"true"});
-    CFMBrowserMapping m(platform);
-    ASSERT_EQ(S_OK, InitMapping(m, L"dev1", L"imei-1"));
-    EXPECT_EQ(kHrPathNotFound, Map(m, L"\\Phone\\Pictures\\a.jpg").hr);
-    EXPECT_EQ(L"C:\\Music\\a.mp3", Map(m, L"\\Phone\\Music\\a.mp3").path);
-    EXPECT_EQ(L"C:\\Other\\", Map(m, L"\\Phone\\Other\\").path);
-}
-
-TEST_F(MappingBrowserPaths, RootNullsAndUninitialised) {
-    CFMBrowserMapping m(platform);
-    EXPECT_EQ(E_FAIL, Map(m, L"\\Phone\\").hr);
-    EXPECT_EQ(E_FAIL, UnMap(m, L"C:\\").hr);
-    EXPECT_EQ(2, log.Count(qzlog::level_error, "BrowserMapping not initialized"));
-    ASSERT_EQ(S_OK, InitMapping(m, L"dev1", L"imei-1"));
-
-    const PathResult root = Map(m, L"\\");
-    EXPECT_EQ(E_INVALIDARG, root.hr);
-    EXPECT_FALSE(root.path);
-    EXPECT_EQ(1, log.Count(qzlog::level_error, "No mapping for root folder."));
-
-    com::UniqueBstr path(L"\\Phone\\");
-    BSTR p = path.Get();
-    EXPECT_EQ(E_INVALIDARG, m.MapPath(&p, nullptr));
-    EXPECT_EQ(E_INVALIDARG, m.UnMapPath(&p, nullptr));
-    EXPECT_EQ(2, log.Count(qzlog::level_error, "Invalid argument, NULL pointer received."));
+    EXPECT_TRUE(restricted.IsRestricted(&p));
+    EXPECT_FALSE(restricted.IsRestricted(&q));
+    EXPECT_FALSE(restricted.IsRestricted(nullptr));
+    EXPECT_EQ(E_INVALIDARG, plain.MapPath(&p, nullptr));
+    EXPECT_EQ(E_INVALIDARG, plain.UnMapPath(&p, nullptr));
 }
 
 TEST_F(MappingBrowserPaths, ForbiddenOperationsOfConfiguredFoldersOnly) {
@@ -324,24 +197,17 @@ TEST_F(MappingBrowserPaths, ForbiddenOperationsOfConfiguredFoldersOnly) {
     CFMBrowserMapping m(platform);
     ASSERT_EQ(S_OK, InitMapping(m, L"dev1", L"imei-1"));
 
-    EXPECT_EQ(0x0Cu, FolderOps(m, L"\\Phone\\"));
-    EXPECT_EQ(0x80u, FolderOps(m, L"\\Phone\\Pictures\\"));
-    EXPECT_EQ(0x40u, FolderOps(m, L"\\Phone\\Tunes\\"));
-    // Exact, case-sensitive, whole path.
-    EXPECT_EQ(0u, FolderOps(m, L"\\phone\\"));
-    EXPECT_EQ(0u, FolderOps(m, L"\\Phone"));
-    EXPECT_EQ(0u, FolderOps(m, L"\\Phone\\Other\\"));
-
-    // File flags come from the file's own folder.
-    EXPECT_EQ(0x02u, FileOps(m, L"\\Phone\\a.txt"));
-    EXPECT_EQ(0x11u, FileOps(m, L"\\Phone\\Pictures\\a.jpg"));
-    EXPECT_EQ(0x11u, FileOps(m, L"\\Phone\\Pictures\\Sub\\"));  // trailing backslashes removed first
-    EXPECT_EQ(0u, FileOps(m, L"\\Phone\\Pictures\\Sub\\a.jpg"));
-    EXPECT_EQ(0u, FileOps(m, L"\\Phone\\Music\\a.mp3"));
-
-    EXPECT_EQ(0u, FileOps(m, L"\\"));
-    EXPECT_EQ(0u, FileOps(m, L"a.txt"));
-    EXPECT_EQ(2, log.Count(qzlog::level_error, "Failed to separate filename from parent path."));
+    struct Case { const wchar_t* path; bool folder; DWORD ops; };
+    const Case cases[] = {
+        {L"\\Phone\\", true, 0x0C}, {L"\\Phone\\Pictures\\", true, 0x80}, {L"\\Phone\\Tunes\\", true, 0x40},
+        // Folders: exact, case-sensitive, whole path.
+        {L"\\phone\\", true, 0}, {L"\\Phone", true, 0}, {L"\\Phone\\Other\\", true, 0},
+        // Files: from the file's own folder, trailing backslashes removed first.
+        {L"\\Phone\\a.txt", false, 0x02}, {L"\\Phone\\Pictures\\a.jpg", false, 0x11},
+        {L"\\Phone\\Pictures\\Sub\\", false, 0x11}, {L"\\Phone\\Pictures\\Sub\\a.jpg", false, 0},
+        {L"\\Phone\\Music\\a.mp3", false, 0}, {L"\\", false, 0}, {L"a.txt", false, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.ops, Ops(m, c.path, c.folder)) << testing::PrintToString(std::wstring(c.path));
     EXPECT_EQ(0u, m.getForbidFolderOps(nullptr));
     EXPECT_EQ(0u, m.getForbidFileOps(nullptr));
 }

@@ -1,11 +1,7 @@
-// Shared part of the script tests, read with eval by each test (the test
-// runner takes every tests/scripts/*.js as a test of its own).
-//
-// A ScriptPhone is the phone of tests/scripts/data/browser-phone.xml, copied
-// to a temporary folder so that operations never touch the sources, shown
-// through the browser mapping of components/capmgr/samples/browser.xml
-// (uid "phone-browser"), with a Morvane service bound to it by
-// PhoneSim.Control, which plays the Device Manager.
+// Shared part of the script tests, read with eval by each test. A ScriptPhone
+// is a copy of data/browser-phone.xml's phone shown through the browser
+// mapping of components/capmgr/samples/browser.xml, with a Morvane service
+// bound to it by PhoneSim.Control, which plays the Device Manager.
 
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 var shell = new ActiveXObject("WScript.Shell");
@@ -13,22 +9,15 @@ var scriptDir = fso.GetParentFolderName(WScript.ScriptFullName);
 var sourceRoot = fso.GetParentFolderName(fso.GetParentFolderName(scriptDir));
 
 var E_FAIL = 0x80004005 | 0;
-var E_NOTIMPL = 0x80004001 | 0;
 var E_ACCESSDENIED = 0x80070005 | 0;
 
-function check(cond, what) {
-    if (!cond) throw new Error(what);
-}
+function check(cond, what) { if (!cond) throw new Error(what); }
 
-function hex(n) {
-    return "0x" + (n >>> 0).toString(16);
-}
+function hex(n) { return "0x" + (n >>> 0).toString(16); }
 
 // Runs f; an error it raises names what was being done.
 function within(what, f) {
-    try {
-        return f();
-    } catch (e) {
+    try { return f(); } catch (e) {
         var message = e.message ? e.message : hex(e.number);
         var wrapped = new Error(message.indexOf(what) == 0 ? message : what + ": " + message);
         wrapped.number = e.number;
@@ -38,9 +27,7 @@ function within(what, f) {
 
 // Runs f, which must throw; returns the error's HRESULT.
 function failure(f, what) {
-    try {
-        f();
-    } catch (e) {
+    try { f(); } catch (e) {
         check((e.number | 0) < 0, what + ": not a failure code: " + hex(e.number));
         return e.number | 0;
     }
@@ -54,9 +41,7 @@ function failsWith(hr, f, what) {
 
 // A COM DATE as milliseconds; Wine's JScript cannot take typeof of a VT_DATE,
 // but converts it with Date.
-function millis(date) {
-    return new Date(date).getTime();
-}
+function millis(date) { return new Date(date).getTime(); }
 
 // The virtual tree browser.xml makes of the phone: each virtual folder with
 // the phone folder behind it and what it shows. \Phone\ and Sounds are
@@ -88,11 +73,8 @@ function virtualFolders() {
 }
 
 function ScriptPhone() {
-    this.folder = null;
     this.capmgrValue = "HKCU\\Software\\Morvane\\CapMgr\\Config";
     this.previousCapmgr = undefined;  // not yet replaced
-    this.control = null;
-    this.service = null;
 }
 
 ScriptPhone.prototype.open = function () {
@@ -110,12 +92,8 @@ ScriptPhone.prototype.open = function () {
 
     // The Capability Manager reads its document from the registry when the
     // process has no MORVANE_CAPMGR_CONFIG; what was there is put back.
-    var previous = null;
-    try {
-        previous = shell.RegRead(this.capmgrValue);
-    } catch (e) {
-    }
-    this.previousCapmgr = previous;
+    this.previousCapmgr = null;
+    try { this.previousCapmgr = shell.RegRead(this.capmgrValue); } catch (e) {}
     shell.RegWrite(this.capmgrValue, fso.BuildPath(sourceRoot, "components\\capmgr\\samples\\browser.xml"), "REG_SZ");
 
     // The control keeps the simulator's session, and so the loaded phone, alive.
@@ -134,9 +112,7 @@ ScriptPhone.prototype.pcPath = function (phonePath) {
 };
 
 // The phone's own view of an item, through the simulated connectivity component.
-ScriptPhone.prototype.phoneItem = function (phonePath) {
-    return this.device.GetStorageItem(phonePath);
-};
+ScriptPhone.prototype.phoneItem = function (phonePath) { return this.device.GetStorageItem(phonePath); };
 
 // An attribute of a drive in the phone description.
 ScriptPhone.prototype.drive = function (letter, attribute) {
@@ -151,13 +127,12 @@ ScriptPhone.prototype.describedMime = function (extension) {
     return node ? node.getAttribute("type") : null;
 };
 
-ScriptPhone.prototype.unbind = function () {
-    this.control.UnbindService(this.service);
-};
+ScriptPhone.prototype.unbind = function () { this.control.UnbindService(this.service); };
 
-// Waits up to two seconds for cond (no WScript.Sleep under Wine).
+// Waits for cond (no WScript.Sleep under Wine); the bound only turns a hang
+// into a failure.
 function waitFor(cond) {
-    var until = new Date().getTime() + 2000;
+    var until = new Date().getTime() + 60000;
     while (!cond()) {
         if (new Date().getTime() > until) return false;
     }
@@ -165,45 +140,27 @@ function waitFor(cond) {
 }
 
 ScriptPhone.prototype.close = function () {
-    if (this.service) {
-        try {
-            this.unbind();
-        } catch (e) {
-        }
-    }
+    if (this.service) try { this.unbind(); } catch (e) {}
     if (this.previousCapmgr === null) {
         // Wine's WScript.Shell has no RegDelete.
         shell.Run("reg delete \"HKCU\\Software\\Morvane\\CapMgr\" /v Config /f", 0, true);
     } else if (this.previousCapmgr !== undefined) {
         shell.RegWrite(this.capmgrValue, this.previousCapmgr, "REG_SZ");
     }
-    if (this.folder) {
-        try {
-            fso.DeleteFolder(this.folder, true);
-        } catch (e) {
-        }
-    }
+    if (this.folder) try { fso.DeleteFolder(this.folder, true); } catch (e) {}
 };
 
 // Runs a test body with a bound phone; prints "ok" or the failure and sets
 // the exit code.
 function runWithPhone(body) {
-    var phone = null;
-    var failed = null;
+    var phone = new ScriptPhone(), failed = null;
     try {
-        phone = new ScriptPhone();
         phone.open();
         body(phone);
     } catch (e) {
         failed = e;
     }
-    if (phone) {
-        try {
-            phone.close();
-        } catch (e) {
-            if (!failed) failed = e;
-        }
-    }
+    try { phone.close(); } catch (e) { if (!failed) failed = e; }
     if (failed) {
         WScript.Echo("FAIL: " + failed.message + (failed.number ? " (" + hex(failed.number) + ")" : ""));
         WScript.Quit(1);

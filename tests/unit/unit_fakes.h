@@ -1,5 +1,6 @@
-// Fakes shared by the mapping tests: a Capability Manager answering from a
-// table of expressions, a machine with a chosen drive list, and a log capture.
+// The unit layer's fakes: a Capability Manager answering from a table of
+// expressions, a machine with a chosen drive list, the smallest outer object
+// of an aggregated object model part, and an event sink.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,13 +18,11 @@
 #include <vector>
 
 #include "com/ComUtil.h"
+#include "Morvane.h"
 #include "mapping/FolderMapping.h"
-#include "vnlog/LogManager.h"
-#include "../support/log_capture.h"
+#include "objects/FMObjectImpl.h"
 
 namespace mapping_test {
-
-using testlog::LogCapture;
 
 // One answer of the fake Capability Manager.
 struct Answer {
@@ -38,46 +37,27 @@ struct Answer {
     // Shape::Custom: builds the result variant itself.
     std::function<void(VARIANT*)> custom;
 
-    static Answer Of(std::vector<std::optional<std::wstring>> cells) {
-        Answer a;
-        a.rows = std::move(cells);
-        return a;
-    }
-    static Answer None() {
-        Answer a;
-        a.shape = Shape::Empty;
-        return a;
-    }
-    static Answer Failing(HRESULT hr) {
-        Answer a;
-        a.hr = hr;
-        return a;
-    }
+    static Answer Of(std::vector<std::optional<std::wstring>> cells) { return {Shape::Rows, S_OK, 0, std::move(cells)}; }
+    static Answer None() { return {Shape::Empty}; }
+    static Answer Failing(HRESULT hr) { return {Shape::Rows, hr}; }
     static Answer WithError(long error, std::vector<std::optional<std::wstring>> cells) {
-        Answer a = Of(std::move(cells));
-        a.error = error;
-        return a;
+        return {Shape::Rows, S_OK, error, std::move(cells)};
     }
+    static Answer Made(std::function<void(VARIANT*)> make) { return {Shape::Custom, S_OK, 0, {}, 0, 2, std::move(make)}; }
 };
 
 // The rows as the replacement component lays them out: the first dimension
 // (index 0 of SafeArrayPutElement's index array) counts the matches plus one
 // unused row at the upper bound; column 1 holds the value.
 inline SAFEARRAY* BuildRows(const Answer& a) {
-    SAFEARRAYBOUND bounds[2];
-    bounds[0].cElements = static_cast<ULONG>(a.rows.size() + 1);
-    bounds[0].lLbound = a.lower;
-    bounds[1].cElements = static_cast<ULONG>(a.columns);
-    bounds[1].lLbound = 0;
+    SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(a.rows.size() + 1), a.lower}, {static_cast<ULONG>(a.columns), 0}};
     SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 2, bounds);
     auto put = [array](LONG row, LONG column, const wchar_t* text) {
         LONG index[2] = {row, column};
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_BSTR;
-        v.bstrVal = SysAllocString(text);
-        SafeArrayPutElement(array, index, &v);
-        VariantClear(&v);
+        com::UniqueVariant v;
+        v->vt = VT_BSTR;
+        v->bstrVal = SysAllocString(text);
+        SafeArrayPutElement(array, index, v.Get());
     };
     for (size_t i = 0; i < a.rows.size(); ++i) {
         const LONG row = a.lower + static_cast<LONG>(i);
@@ -102,17 +82,7 @@ public:
     std::function<std::optional<Answer>(const std::wstring&)> fallback;
 
     void Set(const std::wstring& expression, Answer answer) { answers[expression] = std::move(answer); }
-    void Set(const std::wstring& expression, std::vector<std::optional<std::wstring>> cells) {
-        answers[expression] = Answer::Of(std::move(cells));
-    }
-    // Answered expressions that nobody asked: a misspelt template leaves one.
-    std::vector<std::wstring> Unasked() const {
-        std::vector<std::wstring> out;
-        for (const auto& a : answers)
-            if (std::find(asked.begin(), asked.end(), a.first) == asked.end()) out.push_back(a.first);
-        return out;
-    }
-
+    void Set(const std::wstring& expression, std::vector<std::optional<std::wstring>> cells) { Set(expression, Answer::Of(cells)); }
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
         *ppv = nullptr;
@@ -134,9 +104,7 @@ public:
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
     // ICapMgr
     STDMETHODIMP Query(BSTR imei, BSTR query, VARIANT* result, long* error) override {
         imeis.emplace_back(imei ? imei : L"");
@@ -158,21 +126,13 @@ public:
     }
     // IRunnableObject: OleRun starts the object through Run.
     STDMETHODIMP GetRunningClass(LPCLSID) override { return E_NOTIMPL; }
-    STDMETHODIMP Run(LPBINDCTX) override {
-        events.push_back("Run");
-        return runResult;
-    }
+    STDMETHODIMP Run(LPBINDCTX) override { return events.push_back("Run"), runResult; }
     STDMETHODIMP_(BOOL) IsRunning() override { return TRUE; }
     STDMETHODIMP LockRunning(BOOL, BOOL) override { return S_OK; }
     STDMETHODIMP SetContainedObject(BOOL) override { return S_OK; }
 };
 
-struct FakeDrive {
-    std::wstring root;  // "F:\"
-    UINT type = DRIVE_REMOVABLE;
-    DWORD serial = 0;
-    bool volumeFails = false;
-};
+struct FakeDrive { std::wstring root; UINT type; DWORD serial; bool volumeFails = false; };
 
 // The machine: creation of the Capability Manager and the drive list.
 class FakePlatform : public MappingPlatform {
@@ -186,54 +146,35 @@ public:
     IID createdIid = GUID_NULL;
     std::vector<FakeDrive> drives;
     bool driveStringsFail = false;
-    bool realDrives = false;  // the machine's own drives instead of the list
 
     HRESULT CreateObject(REFCLSID clsid, DWORD context, REFIID iid, void** out) override {
-        ++creations;
-        createdClsid = clsid;
-        createdContext = context;
-        createdIid = iid;
-        *out = nullptr;
+        ++creations, createdClsid = clsid, createdContext = context, createdIid = iid, *out = nullptr;
         if (throws == Throw::ComError) throw _com_error(REGDB_E_CLASSNOTREG);
         if (throws == Throw::Other) throw 42;
         if (FAILED(createResult)) return createResult;
         return capMgr ? capMgr->QueryInterface(iid, out) : REGDB_E_CLASSNOTREG;
     }
     DWORD LogicalDriveStrings(DWORD length, wchar_t* buffer) override {
-        if (realDrives) return MappingPlatform::LogicalDriveStrings(length, buffer);
         if (driveStringsFail) return 0;
         std::wstring all;
-        for (const FakeDrive& d : drives) {
-            all += d.root;
-            all += L'\0';
-        }
+        for (const FakeDrive& d : drives) all += d.root + L'\0';
         if (all.size() + 1 > length) return static_cast<DWORD>(all.size() + 1);
         std::copy(all.begin(), all.end(), buffer);
         buffer[all.size()] = L'\0';
         return static_cast<DWORD>(all.size());
     }
     UINT DriveType(const wchar_t* root) override {
-        if (realDrives) return MappingPlatform::DriveType(root);
         const FakeDrive* d = find(root);
         return d ? d->type : DRIVE_NO_ROOT_DIR;
     }
     BOOL VolumeInformation(const wchar_t* root, wchar_t* volumeName, DWORD volumeNameLength, DWORD* serialNumber,
                            DWORD* maxComponentLength, DWORD* fileSystemFlags, wchar_t* fileSystemName,
                            DWORD fileSystemNameLength) override {
-        if (realDrives)
-            return MappingPlatform::VolumeInformation(root, volumeName, volumeNameLength, serialNumber,
-                                                      maxComponentLength, fileSystemFlags, fileSystemName,
-                                                      fileSystemNameLength);
         const FakeDrive* d = find(root);
-        if (!d || d->volumeFails) {
-            SetLastError(ERROR_NOT_READY);
-            return FALSE;
-        }
-        wcsncpy(volumeName, L"CARD", volumeNameLength);
-        wcsncpy(fileSystemName, L"FAT32", fileSystemNameLength);
-        *serialNumber = d->serial;
-        *maxComponentLength = 255;
-        *fileSystemFlags = 0;
+        if (!d || d->volumeFails) return SetLastError(ERROR_NOT_READY), FALSE;
+        if (volumeName) wcsncpy(volumeName, L"CARD", volumeNameLength);
+        if (fileSystemName) wcsncpy(fileSystemName, L"FAT32", fileSystemNameLength);
+        if (serialNumber) *serialNumber = d->serial;
         return TRUE;
     }
 
@@ -246,10 +187,7 @@ private:
 };
 
 // A path result: the HRESULT and the text (nullopt when the result was null).
-struct PathResult {
-    HRESULT hr;
-    std::optional<std::wstring> path;
-};
+struct PathResult { HRESULT hr; std::optional<std::wstring> path; };
 
 // Calls MapPath or UnMapPath; the out value starts non-null so that a result
 // left unset shows.
@@ -258,30 +196,21 @@ inline PathResult Translate(CFolderMapping& mapping, const std::wstring& in, boo
     BSTR inputBstr = input.Get();
     BSTR out = reinterpret_cast<BSTR>(static_cast<uintptr_t>(0x1));
     const HRESULT hr = toReal ? mapping.MapPath(&inputBstr, &out) : mapping.UnMapPath(&inputBstr, &out);
-    PathResult r{hr, std::nullopt};
-    if (out == reinterpret_cast<BSTR>(static_cast<uintptr_t>(0x1))) {
-        r.path = L"<unset>";
-        return r;
-    }
-    if (out) {
-        r.path = std::wstring(out, SysStringLen(out));
-        SysFreeString(out);
-    }
+    if (out == reinterpret_cast<BSTR>(static_cast<uintptr_t>(0x1))) return {hr, L"<unset>"};
+    PathResult r{hr, out ? std::optional<std::wstring>(std::wstring(out, SysStringLen(out))) : std::nullopt};
+    SysFreeString(out);
     return r;
 }
 inline PathResult Map(CFolderMapping& m, const std::wstring& virtualPath) { return Translate(m, virtualPath, true); }
 inline PathResult UnMap(CFolderMapping& m, const std::wstring& realPath) { return Translate(m, realPath, false); }
 
-inline DWORD FolderOps(CFolderMapping& m, const wchar_t* path) {
+inline DWORD Ops(CFolderMapping& m, const wchar_t* path, bool folder) {
     com::UniqueBstr p(path);
     BSTR b = p.Get();
-    return m.getForbidFolderOps(&b);
+    return folder ? m.getForbidFolderOps(&b) : m.getForbidFileOps(&b);
 }
-inline DWORD FileOps(CFolderMapping& m, const wchar_t* path) {
-    com::UniqueBstr p(path);
-    BSTR b = p.Get();
-    return m.getForbidFileOps(&b);
-}
+inline DWORD FolderOps(CFolderMapping& m, const wchar_t* path) { return Ops(m, path, true); }
+inline DWORD FileOps(CFolderMapping& m, const wchar_t* path) { return Ops(m, path, false); }
 
 // Runs Init with BSTR copies of the arguments (null stays null).
 inline HRESULT InitMapping(CFolderMapping& m, const wchar_t* uid, const wchar_t* imei) {
@@ -289,7 +218,7 @@ inline HRESULT InitMapping(CFolderMapping& m, const wchar_t* uid, const wchar_t*
     return m.Init(u.Get(), i.Get());
 }
 
-// A test fixture with COM, a log capture and the fakes wired together.
+// A test fixture with COM and the fakes wired together.
 class MappingTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -299,7 +228,6 @@ protected:
     }
     void TearDown() override { CoUninitialize(); }
 
-    LogCapture log;
     FakeCapMgr capMgr;
     std::shared_ptr<FakePlatform> platform;
 };
@@ -308,3 +236,100 @@ protected:
 inline const std::wstring kP = L"//devices/device[@uid=\"dev1\"]/foldermapping/";
 
 } // namespace mapping_test
+
+namespace unittest {
+
+// Its own IUnknown, everything else from the inner.
+class FMOuter : public IUnknown {
+public:
+    virtual ~FMOuter() = default;
+    static FMOuter* Create() {
+        auto* outer = new FMOuter;
+        outer->m_refs = 1;
+        if (FAILED(FMObjectImpl::CreateInner(outer, &outer->m_inner, &outer->m_impl))) {
+            delete outer;
+            return nullptr;
+        }
+        return outer;
+    }
+    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
+        if (IsEqualIID(iid, IID_IUnknown)) {
+            *ppv = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return m_inner->QueryInterface(iid, ppv);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
+    STDMETHODIMP_(ULONG) Release() override {
+        LONG r = InterlockedDecrement(&m_refs);
+        if (r == 0) {
+            m_refs = 1;  // guards against the inner's releases re-entering
+            m_inner->Release();
+            delete this;
+        }
+        return r;
+    }
+    FMObjectImpl* Impl() const { return m_impl; }
+    LONG Refs() const { return m_refs; }
+
+private:
+    LONG m_refs = 0;
+    IUnknown* m_inner = nullptr;
+    FMObjectImpl* m_impl = nullptr;
+};
+
+// A stack-held event sink: counts references and records every call with its
+// arguments (last first, as received); onInvoke may answer by reference and
+// gives the result.
+struct SinkEvent {
+    DISPID id;
+    WORD flags;
+    LCID lcid;
+    bool nullIid, noNamed, hasResult;
+    std::vector<VARTYPE> types;
+    std::vector<std::wstring> texts;  // VT_BSTR arguments
+    std::vector<LONGLONG> numbers;    // VT_I2, VT_I4 and VT_UI4 arguments
+    std::vector<IDispatch*> objects;  // VT_DISPATCH arguments
+    SHORT cancelSeen = -1;            // a by-reference I2 as it was when called
+};
+
+class RecordingSink : public IDispatch {
+public:
+    LONG refs = 0;
+    std::vector<SinkEvent> events;
+    std::function<HRESULT(DISPID, DISPPARAMS*)> onInvoke;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
+        *ppv = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, DIID__IKVFMFolderEvents))
+            return E_NOINTERFACE;
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs); }
+    STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&refs); }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* p, VARIANT* result, EXCEPINFO*,
+                        UINT*) override {
+        SinkEvent e{id, flags, lcid, IsEqualIID(iid, IID_NULL) != 0, p->cNamedArgs == 0 && !p->rgdispidNamedArgs,
+                    result != nullptr};
+        for (UINT i = 0; i < p->cArgs; ++i) {
+            const VARIANT& v = p->rgvarg[i];
+            e.types.push_back(V_VT(&v));
+            if (V_VT(&v) == VT_BSTR) e.texts.emplace_back(V_BSTR(&v) ? V_BSTR(&v) : L"");
+            if (V_VT(&v) == VT_I2) e.numbers.push_back(V_I2(&v));
+            if (V_VT(&v) == VT_I4) e.numbers.push_back(V_I4(&v));
+            if (V_VT(&v) == VT_UI4) e.numbers.push_back(V_UI4(&v));
+            if (V_VT(&v) == VT_DISPATCH) e.objects.push_back(V_DISPATCH(&v));
+            if (V_VT(&v) == (VT_BYREF | VT_I2)) e.cancelSeen = *V_I2REF(&v);
+        }
+        events.push_back(e);
+        return onInvoke ? onInvoke(id, p) : S_OK;
+    }
+};
+
+} // namespace unittest
