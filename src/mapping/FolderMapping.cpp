@@ -531,10 +531,10 @@ bool CFolderMapping::hasUnsafeComponent(const std::wstring& path) {
     return false;
 }
 
-bool CFolderMapping::staysInside(const std::wstring& base, const std::wstring& rest) {
-    if (rest.empty()) return true;
+bool CFolderMapping::staysInside(const std::wstring& base, const wchar_t* rest, size_t restLength) {
+    if (restLength == 0) return true;
     // Nothing is inside an empty path; elsewhere the rest must begin a new component.
-    return !base.empty() && (isSeparator(base.back()) || isSeparator(rest.front()));
+    return !base.empty() && (isSeparator(base.back()) || isSeparator(rest[0]));
 }
 
 HRESULT CFolderMapping::toBstr(const std::wstring& s, BSTR* out) {
@@ -609,10 +609,7 @@ HRESULT CFolderMapping::translateByEntries(BSTR* from, BSTR* to, bool toReal, bo
         const wchar_t* rest = path.c_str() + matched.size();
         const size_t restLength = path.size() - matched.size();
         // A bare string prefix may end inside a name ("E:\Images" + "2\x").
-        auto staysIn = [&](const std::wstring& base) {
-            return restLength == 0 || (!base.empty() && (isSeparator(base.back()) || isSeparator(rest[0])));
-        };
-        if (!staysIn(matched) || !staysIn(target)) {
+        if (!staysInside(matched, rest, restLength) || !staysInside(target, rest, restLength)) {
             LOG_ERROR << "path leaves its mapping entry";
             LOG_ERROR << "unrecognized path";
             return kHrPathNotFound;
