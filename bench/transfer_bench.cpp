@@ -8,11 +8,14 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "PhoneSimKit.h"
 #include "com/ComObject.h"
 #include "module/FMService.h"
 #include "operations/AsynchOperation.h"
+
+#include <memory>
 
 using namespace phonesim::kit;
 
@@ -20,78 +23,10 @@ namespace {
 
 const wchar_t kImei[] = L"353918050000002";
 constexpr int64_t kBigFile = 256ll << 20;
-constexpr int kTreeFolders = 50;
 constexpr int kFilesPerFolder = 20;
+// Tree sizes of the scaling entries (files, 20 to a folder).
+constexpr int kTreeSizes[] = {100, 1000, 5000};
 constexpr DWORD kHangMs = 600000;
-
-// Waits for the completion event of one transaction; ignores progress.
-class CompletionSink final : public IDispatch {
-public:
-    CompletionSink() : m_done(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
-    ~CompletionSink() { CloseHandle(m_done); }
-
-    // The completion's result and transaction id, or -1 when none came in time.
-    LONG Wait(LONG* id) {
-        if (WaitForSingleObject(m_done, kHangMs) != WAIT_OBJECT_0) return -1;
-        *id = m_id.load();
-        return m_result.load();
-    }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-            IsEqualIID(iid, DIID__IKVFMFolderEvents)) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT* n) override {
-        if (n) *n = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
-        // Completions carry (result, [object,] transaction id): the id is the
-        // first argument in the array, the result the last.
-        const bool completion = id == kDispidCopyToPCCompleted || id == kDispidCopyFileFromPCCompleted ||
-                                id == kDispidCopyFolderFromPCCompleted;
-        if (!completion || !params || params->cArgs < 2) return S_OK;
-        if (params->rgvarg[0].vt != VT_I4) return S_OK;
-        m_id.store(params->rgvarg[0].lVal);
-        m_result.store(static_cast<LONG>(params->rgvarg[params->cArgs - 1].ulVal));
-        SetEvent(m_done);
-        return S_OK;
-    }
-
-private:
-    HANDLE m_done;
-    std::atomic<LONG> m_id{0};
-    std::atomic<LONG> m_result{-1};
-};
-
-// Connects the sink to an object's events for as long as it lives.
-class Advised {
-public:
-    Advised(IUnknown* object, IDispatch* sink) {
-        com::ComPtr<IConnectionPointContainer> container;
-        if (SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid())))
-            container->FindConnectionPoint(DIID__IKVFMFolderEvents, m_point.Receive());
-        if (m_point) m_point->Advise(sink, &m_cookie);
-    }
-    ~Advised() {
-        if (m_point && m_cookie) m_point->Unadvise(m_cookie);
-    }
-
-private:
-    com::ComPtr<IConnectionPoint> m_point;
-    DWORD m_cookie = 0;
-};
 
 void RemoveTree(const std::wstring& path) {
     WIN32_FIND_DATAW data;
@@ -129,9 +64,9 @@ void CopyTree(const std::wstring& from, const std::wstring& to) {
     FindClose(h);
 }
 
-void MakeTree(const std::wstring& root) {
+void MakeTree(const std::wstring& root, int files) {
     CreateDirectoryW(root.c_str(), nullptr);
-    for (int d = 0; d < kTreeFolders; ++d) {
+    for (int d = 0; d < files / kFilesPerFolder; ++d) {
         const std::wstring folder = root + L"\\d" + std::to_wstring(d);
         CreateDirectoryW(folder.c_str(), nullptr);
         for (int f = 0; f < kFilesPerFolder; ++f)
@@ -139,30 +74,145 @@ void MakeTree(const std::wstring& root) {
     }
 }
 
-// Starts one request on object and waits for its completion.
+// Starts one request on object and waits for its completion event.
 template <class Start>
 void RunToCompletion(IUnknown* object, const char* what, Start start) {
-    CompletionSink sink;
-    Advised advised(object, &sink);
-    // One request at a time: the first completion is this one's.
+    auto sink = FolderEvents::Create();
+    sink->KeepProgress(false);
+    const DWORD cookie = sink->Advise(object);
     LONG id = 0;
     HRESULT hr = start(&id);
     if (FAILED(hr)) {
         std::cerr << "bench: " << what << " did not start: 0x" << std::hex << hr << std::dec << "\n";
-        return;
+    } else if (!sink->WaitForCompletion(id, kHangMs)) {
+        std::cerr << "bench: " << what << " did not complete\n";
+    } else {
+        const ULONG result = sink->Completion(id).result;
+        if (result != 0) std::cerr << "bench: " << what << " ended with 0x" << std::hex << result << std::dec << "\n";
+        bench::keep(static_cast<long>(result));
     }
-    LONG completed = 0;
-    const LONG result = sink.Wait(&completed);
-    if (completed != id) std::cerr << "bench: " << what << " completed another transaction\n";
-    if (result != 0) std::cerr << "bench: " << what << " ended with 0x" << std::hex << result << std::dec << "\n";
-    bench::keep(result);
+    // The worker may still hold the sink for a moment: it is reference counted.
+    sink->Unadvise(object, cookie);
 }
+
+// The simulator driven directly, as a client of SCOM would: one copy after
+// another, each waited for through ISCEvents.
+class ScomTreeCopy {
+public:
+    explicit ScomTreeCopy(ISCApplication* app) : m_app(app) {}
+
+    // The PC folder's tree into a new subfolder of parent, files before subfolders.
+    void FromPc(ISCDeviceStorageDirectory* parent, const std::wstring& pcFolder) {
+        Connected([&] { fromPc(parent, pcFolder); });
+    }
+    // One device file to a PC path.
+    void FileToPc(ISCDeviceStorageFile* file, const std::wstring& pcPath) {
+        Connected([&] {
+            com::UniqueBstr target(pcPath.c_str());
+            long id = 0;
+            const HRESULT hr = file->CopyFileToPC(target.Get(), &id);
+            wait(hr, id);
+        });
+    }
+    // The device folder's tree into the PC folder (created).
+    void ToPc(ISCDeviceStorageDirectory* folder, const std::wstring& pcFolder) {
+        Connected([&] { toPc(folder, pcFolder); });
+    }
+
+private:
+    template <class Body>
+    void Connected(Body body) {
+        m_events = EventRecorder::Create();
+        {
+            SinkConnection connection(m_app, static_cast<IDispatch*>(m_events.Get()));
+            body();
+        }
+        m_events.Reset();
+    }
+
+    void wait(HRESULT started, long id) {
+        if (FAILED(started)) {
+            std::cerr << "bench: an SCOM copy did not start: 0x" << std::hex << started << std::dec << "\n";
+            return;
+        }
+        const HRESULT hr = m_events->WaitForCompletion(id, kHangMs);
+        if (hr != S_OK) std::cerr << "bench: an SCOM copy ended with 0x" << std::hex << hr << std::dec << "\n";
+    }
+
+    void fromPc(ISCDeviceStorageDirectory* parent, const std::wstring& pcFolder) {
+        com::UniqueBstr name(pcFolder.substr(pcFolder.find_last_of(L'\\') + 1).c_str());
+        com::ComPtr<ISCDeviceStorageDirectory> folder;
+        if (FAILED(parent->CreateSubdirectory(name.Get(), folder.Receive())) || !folder) {
+            std::cerr << "bench: cannot create a device folder\n";
+            return;
+        }
+        std::vector<std::wstring> subfolders;
+        WIN32_FIND_DATAW data;
+        HANDLE h = FindFirstFileW((pcFolder + L"\\*").c_str(), &data);
+        if (h == INVALID_HANDLE_VALUE) return;
+        do {
+            const std::wstring entry = data.cFileName;
+            if (entry == L"." || entry == L"..") continue;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                subfolders.push_back(pcFolder + L"\\" + entry);
+                continue;
+            }
+            com::UniqueBstr path((pcFolder + L"\\" + entry).c_str());
+            long id = 0;
+            // Read id only after the call: argument order is unspecified.
+            const HRESULT hr = folder->CopyFileFromPC(path.Get(), &id);
+            wait(hr, id);
+        } while (FindNextFileW(h, &data));
+        FindClose(h);
+        for (const auto& sub : subfolders) fromPc(folder.Get(), sub);
+    }
+
+    void toPc(ISCDeviceStorageDirectory* folder, const std::wstring& pcFolder) {
+        CreateDirectoryW(pcFolder.c_str(), nullptr);
+        com::UniqueBstr target((pcFolder + L"\\").c_str());
+        com::ComPtr<ISCFiles> files;
+        long count = 0;
+        if (SUCCEEDED(folder->get_Files(files.Receive())) && files) files->get_Count(&count);
+        for (long i = 1; i <= count; ++i) {
+            com::ComPtr<ISCDeviceStorageFile> file;
+            if (FAILED(files->get_Item(Index(i), file.Receive())) || !file) continue;
+            long id = 0;
+            const HRESULT hr = file->CopyFileToPC(target.Get(), &id);
+            wait(hr, id);
+        }
+        com::ComPtr<ISCDirectories> folders;
+        count = 0;
+        if (SUCCEEDED(folder->get_Subdirectories(folders.Receive())) && folders) folders->get_Count(&count);
+        for (long i = 1; i <= count; ++i) {
+            com::ComPtr<ISCDeviceStorageDirectory> sub;
+            com::UniqueBstr name;
+            if (FAILED(folders->get_Item(Index(i), sub.Receive())) || !sub || FAILED(sub->get_Name(name.Receive())))
+                continue;
+            toPc(sub.Get(), pcFolder + L"\\" + name.c_str());
+        }
+    }
+
+    static VARIANT Index(long i) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_I4;
+        v.lVal = i;
+        return v;
+    }
+
+    ISCApplication* m_app;
+    com::ComPtr<EventRecorder> m_events;
+};
 
 } // namespace
 
 int main(int argc, char** argv) {
     const int repetitions = argc > 1 ? std::atoi(argv[1]) : 3;
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // The multithreaded apartment: events reach the sinks directly, so the
+    // entries time the transfers, not the marshalling of their events into
+    // a single-threaded apartment (which the simulator's sinks would also
+    // wait on, as the kit's recorder pumps no messages).
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     {
         PhoneImage image;
         DeviceSpec phone;
@@ -172,16 +222,17 @@ int main(int argc, char** argv) {
         phone.drives[0].free = 2ll << 30;
         image.AddDevice(phone);
         image.Fill(L'C', {Dir(L"Images\\"), Dir(L"Sounds\\"), Sized(L"Images\\big.bin", kBigFile)});
-        MakeTree(image.PcPath(L"C:\\Images\\tree"));
+        const std::wstring pc = image.PcFolder() + L"\\pc";
+        CreateDirectoryW(pc.c_str(), nullptr);
+        for (int size : kTreeSizes) {
+            MakeTree(image.PcPath(L"C:\\Images\\tree" + std::to_wstring(size)), size);
+            MakeTree(pc + L"\\intree" + std::to_wstring(size), size);
+        }
         image.Activate();
         CapabilityConfig config(WindowsPath(MORVANE_SAMPLES_DIR) + L"\\browser.xml");
 
-        const std::wstring pc = image.PcFolder() + L"\\pc";
-        CreateDirectoryW(pc.c_str(), nullptr);
         const std::wstring pcBig = pc + L"\\in.bin";
         CopyFileW(image.PcPath(L"C:\\Images\\big.bin").c_str(), pcBig.c_str(), FALSE);
-        const std::wstring pcTree = pc + L"\\intree";
-        MakeTree(pcTree);
         const std::wstring out = pc + L"\\out";
         CreateDirectoryW(out.c_str(), nullptr);
 
@@ -189,8 +240,12 @@ int main(int argc, char** argv) {
         com::ComPtr<ISCDevice> device;
         CreateApplication(app.Receive());
         FindDevice(app.Get(), kImei, device.Receive());
+        com::ComPtr<ISCDeviceStorageDirectory> scomImages;
+        GetItem(device.Get(), L"C:\\Images\\", IID_ISCDeviceStorageDirectory, scomImages.ReceiveVoid());
+        com::ComPtr<ISCDeviceStorageFile> scomBig;
+        GetItem(device.Get(), L"C:\\Images\\big.bin", IID_ISCDeviceStorageFile, scomBig.ReceiveVoid());
         com::ComObject<CFMService>* raw = nullptr;
-        if (FAILED(com::ComObject<CFMService>::CreateInstance(&raw))) return 1;
+        if (!scomImages || !scomBig || FAILED(com::ComObject<CFMService>::CreateInstance(&raw))) return 1;
         com::ComPtr<IKVFileMgmtService> service(raw);
         if (BindService(service.Get(), device.Get(), L"phone-browser") != S_OK) {
             std::cerr << "bench: cannot bind the simulated phone\n";
@@ -200,67 +255,131 @@ int main(int argc, char** argv) {
         service->CreateFileMgmt(fm.Receive());
         com::ComPtr<IKVFMFolder> pictures;
         com::ComPtr<IKVFMFile> big;
-        com::ComPtr<IKVFMFolder> tree;
-        com::UniqueBstr picturesPath(L"\\Phone\\Pictures\\"), bigPath(L"\\Phone\\Pictures\\big.bin"),
-            treePath(L"\\Phone\\Pictures\\tree\\");
+        com::UniqueBstr picturesPath(L"\\Phone\\Pictures\\"), bigPath(L"\\Phone\\Pictures\\big.bin");
         if (!fm || FAILED(fm->CreateFMFolder(picturesPath.Get(), pictures.Receive())) ||
-            FAILED(fm->CreateFMFile(bigPath.Get(), big.Receive())) ||
-            FAILED(fm->CreateFMFolder(treePath.Get(), tree.Receive()))) {
+            FAILED(fm->CreateFMFile(bigPath.Get(), big.Receive()))) {
             std::cerr << "bench: the phone's items do not resolve\n";
             return 1;
         }
-        com::UniqueBstr outBstr(out.c_str()), pcBigBstr(pcBig.c_str()), pcTreeBstr(pcTree.c_str()),
-            bigOut(L"big-out.bin"), treeOut(L"tree-out");
+        std::vector<com::ComPtr<IKVFMFolder>> trees;
+        std::vector<com::ComPtr<ISCDeviceStorageDirectory>> scomTrees;
+        for (int size : kTreeSizes) {
+            com::UniqueBstr path((L"\\Phone\\Pictures\\tree" + std::to_wstring(size) + L"\\").c_str());
+            com::ComPtr<IKVFMFolder> tree;
+            com::ComPtr<ISCDeviceStorageDirectory> scomTree;
+            GetItem(device.Get(), L"C:\\Images\\tree" + std::to_wstring(size) + L"\\", IID_ISCDeviceStorageDirectory,
+                    scomTree.ReceiveVoid());
+            if (FAILED(fm->CreateFMFolder(path.Get(), tree.Receive())) || !scomTree) {
+                std::cerr << "bench: the phone's trees do not resolve\n";
+                return 1;
+            }
+            trees.push_back(tree);
+            scomTrees.push_back(scomTree);
+        }
+        com::UniqueBstr outBstr(out.c_str()), pcBigBstr(pcBig.c_str()), bigOut(L"big-out.bin"), treeOut(L"tree-out");
         const std::wstring phoneBigIn = image.PcPath(L"C:\\Images\\in.bin");
-        const std::wstring phoneTreeIn = image.PcPath(L"C:\\Images\\intree");
+        ScomTreeCopy scom(app.Get());
 
         bench::Harness harness(repetitions);
-        harness.add({"256 MB PC->phone: CopyFileFromPC to its event vs CopyFileW (time ratio)", 1,
-                     [&](long) {
-                         const std::wstring t = out + L"\\plain.bin";
-                         CopyFileW(pcBig.c_str(), t.c_str(), FALSE);
-                         DeleteFileW(t.c_str());
-                     },
-                     [&](long) {
-                         RunToCompletion(pictures.Get(), "CopyFileFromPC", [&](LONG* id) {
-                             return pictures->CopyFileFromPC(pcBigBstr.Get(), nullptr, id);
-                         });
-                         DeleteFileW(phoneBigIn.c_str());
-                     }});
-        harness.add({"256 MB phone->PC: CopyToPC to its event vs CopyFileW (time ratio)", 1,
-                     [&](long) {
-                         const std::wstring t = out + L"\\plain.bin";
-                         CopyFileW(image.PcPath(L"C:\\Images\\big.bin").c_str(), t.c_str(), FALSE);
-                         DeleteFileW(t.c_str());
-                     },
-                     [&](long) {
-                         RunToCompletion(big.Get(), "CopyToPC", [&](LONG* id) {
-                             return big->CopyToPC(outBstr.Get(), bigOut.Get(), id);
-                         });
-                         DeleteFileW((out + L"\\big-out.bin").c_str());
-                     }});
-        harness.add({"1000 files in 50 folders PC->phone: CopyFolderFromPC vs recursive copy", 1,
-                     [&](long) {
-                         CopyTree(pcTree, out + L"\\plain");
-                         RemoveTree(out + L"\\plain");
-                     },
-                     [&](long) {
+        bench::Entry entry;
+        const std::wstring plainBig = out + L"\\plain.bin";
+        entry = {"256 MB PC->phone: CopyFileFromPC to its event vs CopyFileW", 1,
+                 [&](long) { CopyFileW(pcBig.c_str(), plainBig.c_str(), FALSE); },
+                 [&](long) {
+                     RunToCompletion(pictures.Get(), "CopyFileFromPC", [&](LONG* id) {
+                         return pictures->CopyFileFromPC(pcBigBstr.Get(), nullptr, id);
+                     });
+                 }};
+        entry.cleanup = [&] {
+            DeleteFileW(plainBig.c_str());
+            DeleteFileW(phoneBigIn.c_str());
+        };
+        entry.goal = 1.05;
+        harness.add(entry);
+        entry = {"256 MB phone->PC: CopyToPC to its event vs CopyFileW", 1,
+                 [&](long) { CopyFileW(image.PcPath(L"C:\\Images\\big.bin").c_str(), plainBig.c_str(), FALSE); },
+                 [&](long) {
+                     RunToCompletion(big.Get(), "CopyToPC", [&](LONG* id) {
+                         return big->CopyToPC(outBstr.Get(), bigOut.Get(), id);
+                     });
+                 }};
+        entry.cleanup = [&] {
+            DeleteFileW(plainBig.c_str());
+            DeleteFileW((out + L"\\big-out.bin").c_str());
+        };
+        entry.goal = 1.05;
+        harness.add(entry);
+
+        // The simulator alone: the floor under the two entries above.
+        entry = {"simulator: 256 MB phone->PC by an SCOM call vs CopyFileW", 1,
+                 [&](long) { CopyFileW(image.PcPath(L"C:\\Images\\big.bin").c_str(), plainBig.c_str(), FALSE); },
+                 [&](long) { scom.FileToPc(scomBig.Get(), out + L"\\scom-big.bin"); }};
+        entry.cleanup = [&] {
+            DeleteFileW(plainBig.c_str());
+            DeleteFileW((out + L"\\scom-big.bin").c_str());
+        };
+        harness.add(entry);
+
+        // The simulator's own cost per file, against the file system's.
+        const std::wstring pcTree1000 = pc + L"\\intree1000";
+        const std::wstring phoneTree1000 = image.PcPath(L"C:\\Images\\tree1000");
+        entry = {"simulator: 1000-file tree PC->phone by SCOM calls vs recursive copy", 1,
+                 [&](long) { CopyTree(pcTree1000, out + L"\\plain"); },
+                 [&](long) { scom.FromPc(scomImages.Get(), pcTree1000); }};
+        entry.cleanup = [&] {
+            RemoveTree(out + L"\\plain");
+            RemoveTree(image.PcPath(L"C:\\Images\\intree1000"));
+        };
+        entry.goal = 2.0;
+        harness.add(entry);
+        entry = {"simulator: 1000-file tree phone->PC by SCOM calls vs recursive copy", 1,
+                 [&](long) { CopyTree(phoneTree1000, out + L"\\plain"); },
+                 [&](long) { scom.ToPc(scomTrees[1].Get(), out + L"\\scom"); }};
+        entry.cleanup = [&] {
+            RemoveTree(out + L"\\plain");
+            RemoveTree(out + L"\\scom");
+        };
+        entry.goal = 2.0;
+        harness.add(entry);
+
+        // Morvane's share of a tree copy, at three sizes: flat ratios mean no
+        // step grows faster than the copies themselves.
+        for (size_t i = 0; i < trees.size(); ++i) {
+            const int size = kTreeSizes[i];
+            const std::wstring suffix = std::to_wstring(size);
+            const std::wstring pcTree = pc + L"\\intree" + suffix;
+            const std::wstring phoneIn = image.PcPath(L"C:\\Images\\intree" + suffix);
+            auto pcTreeBstr = std::make_shared<com::UniqueBstr>(pcTree.c_str());
+            entry = {std::to_string(size) + "-file tree PC->phone: CopyFolderFromPC vs SCOM calls", 1,
+                     [&, pcTree](long) { scom.FromPc(scomImages.Get(), pcTree); },
+                     [&, pcTreeBstr](long) {
                          RunToCompletion(pictures.Get(), "CopyFolderFromPC", [&](LONG* id) {
-                             return pictures->CopyFolderFromPC(pcTreeBstr.Get(), nullptr, id);
+                             return pictures->CopyFolderFromPC(pcTreeBstr->Get(), nullptr, id);
                          });
-                         RemoveTree(phoneTreeIn);
-                     }});
-        harness.add({"1000 files in 50 folders phone->PC: CopyToPC vs recursive copy", 1,
-                     [&](long) {
-                         CopyTree(image.PcPath(L"C:\\Images\\tree"), out + L"\\plain");
-                         RemoveTree(out + L"\\plain");
-                     },
-                     [&](long) {
-                         RunToCompletion(tree.Get(), "folder CopyToPC", [&](LONG* id) {
-                             return tree->CopyToPC(outBstr.Get(), treeOut.Get(), id);
+                     }};
+            entry.cleanup = [phoneIn] { RemoveTree(phoneIn); };
+            entry.goal = 1.25;
+            entry.series = "tree copy PC->phone";
+            entry.size = size;
+            entry.warmUp = size < 5000;
+            harness.add(entry);
+        }
+        for (size_t i = 0; i < trees.size(); ++i) {
+            const int size = kTreeSizes[i];
+            entry = {std::to_string(size) + "-file tree phone->PC: folder CopyToPC vs SCOM calls", 1,
+                     [&, i](long) { scom.ToPc(scomTrees[i].Get(), out + L"\\tree-out"); },
+                     [&, i](long) {
+                         RunToCompletion(trees[i].Get(), "folder CopyToPC", [&](LONG* id) {
+                             return trees[i]->CopyToPC(outBstr.Get(), treeOut.Get(), id);
                          });
-                         RemoveTree(out + L"\\tree-out");
-                     }});
+                     }};
+            entry.cleanup = [&] { RemoveTree(out + L"\\tree-out"); };
+            entry.goal = 1.25;
+            entry.series = "tree copy phone->PC";
+            entry.size = size;
+            entry.warmUp = size < 5000;
+            harness.add(entry);
+        }
         harness.run(std::cout);
         RemoveTree(pc);
     }

@@ -177,12 +177,14 @@ HRESULT CSymbianFolder::GetCFiles(std::list<CFile*>& files) {
         const long count = scom::Count(items.Get());
         for (long index = 1; index <= count; ++index) {
             com::ComPtr<ISCDeviceStorageFile> item = scom::Item(items.Get(), index);
-            _bstr_t devicePath = scom::Path(item.Get(), IID_ISCDeviceStorageFile);
-            LOG_DEBUG << "Found file: " << static_cast<const wchar_t*>(devicePath);
-            BSTR real = static_cast<wchar_t*>(devicePath);
+            // Held as the plain string it comes as: this runs once per listed file.
+            com::UniqueBstr devicePath;
+            scom::Check(item->get_Path(devicePath.Receive()), item.Get(), IID_ISCDeviceStorageFile);
+            LOG_DEBUG << "Found file: " << static_cast<const wchar_t*>(devicePath.Get());
+            BSTR real = devicePath.Get();
             com::UniqueBstr virtualPath;
             if (FAILED(m_pMapping->UnMapPath(&real, virtualPath.Receive()))) {
-                LOG_ERROR << "Failed to UnMap devicePath = " << static_cast<const wchar_t*>(devicePath);
+                LOG_ERROR << "Failed to UnMap devicePath = " << static_cast<const wchar_t*>(devicePath.Get());
                 continue;
             }
             std::unique_ptr<CFile> file(

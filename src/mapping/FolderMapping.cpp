@@ -37,10 +37,6 @@ std::wstring upperCase(const std::wstring& s) {
     return u;
 }
 
-bool hasPrefix(const std::wstring& text, const std::wstring& prefix) {
-    return prefix.size() <= text.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
 } // namespace
 
 // ---- the machine ----
@@ -104,6 +100,10 @@ HRESULT CFolderMapping::Init(BSTR deviceUid, BSTR imei) {
         const bool loaded = getConfMapping(capMgr.Get());
         capMgr.Reset();
         if (loaded) {
+            for (MappingEntry& entry : m_entries) {
+                entry.realUpper = upperCase(entry.realPath);
+                entry.virtualUpper = upperCase(entry.virtualPath);
+            }
             m_bInitialized = true;
             LOG_TRACE << "Exit";
             return S_OK;
@@ -531,10 +531,10 @@ bool CFolderMapping::hasUnsafeComponent(const std::wstring& path) {
     return false;
 }
 
-bool CFolderMapping::staysInside(const std::wstring& base, const std::wstring& rest) {
-    if (rest.empty()) return true;
+bool CFolderMapping::staysInside(const std::wstring& base, const wchar_t* rest, size_t restLength) {
+    if (restLength == 0) return true;
     // Nothing is inside an empty path; elsewhere the rest must begin a new component.
-    return !base.empty() && (isSeparator(base.back()) || isSeparator(rest.front()));
+    return !base.empty() && (isSeparator(base.back()) || isSeparator(rest[0]));
 }
 
 HRESULT CFolderMapping::toBstr(const std::wstring& s, BSTR* out) {
@@ -570,11 +570,27 @@ HRESULT CFolderMapping::translateByEntries(BSTR* from, BSTR* to, bool toReal, bo
             LOG_ERROR << "unrecognized path";
             return kHrPathNotFound;
         }
-        const std::wstring key = ignoreCase ? upperCase(path) : path;
+        // Paths are matched per listed file: the upper-cased key goes on the
+        // stack when it fits, and the result is written straight into the BSTR.
+        wchar_t shortKey[256];
+        std::wstring longKey;
+        const wchar_t* key = path.c_str();
+        if (ignoreCase && !path.empty()) {
+            wchar_t* upper = shortKey;
+            if (path.size() >= sizeof(shortKey) / sizeof(shortKey[0])) {
+                longKey = path;
+                upper = &longKey[0];
+            } else {
+                wmemcpy(shortKey, path.data(), path.size());
+            }
+            CharUpperBuffW(upper, static_cast<DWORD>(path.size()));
+            key = upper;
+        }
         const MappingEntry* match = nullptr;
         for (const MappingEntry& entry : m_entries) {
-            const std::wstring& side = toReal ? entry.virtualPath : entry.realPath;
-            if (hasPrefix(key, ignoreCase ? upperCase(side) : side)) {
+            const std::wstring& side = ignoreCase ? (toReal ? entry.virtualUpper : entry.realUpper)
+                                                  : (toReal ? entry.virtualPath : entry.realPath);
+            if (side.size() <= path.size() && wmemcmp(key, side.data(), side.size()) == 0) {
                 match = &entry;
                 break;
             }
@@ -590,20 +606,23 @@ HRESULT CFolderMapping::translateByEntries(BSTR* from, BSTR* to, bool toReal, bo
             LOG_ERROR << "unrecognized path";
             return kHrPathNotFound;
         }
-        const std::wstring rest = path.substr(matched.size());
+        const wchar_t* rest = path.c_str() + matched.size();
+        const size_t restLength = path.size() - matched.size();
         // A bare string prefix may end inside a name ("E:\Images" + "2\x").
-        if (!staysInside(matched, rest) || !staysInside(target, rest)) {
+        if (!staysInside(matched, rest, restLength) || !staysInside(target, rest, restLength)) {
             LOG_ERROR << "path leaves its mapping entry";
             LOG_ERROR << "unrecognized path";
             return kHrPathNotFound;
         }
         // Cutting the rest would name another item.
-        if (rest.size() > kMaxPathRest) {
+        if (restLength > kMaxPathRest) {
             LOG_ERROR << "path too long";
             return kHrPathTooLong;
         }
-        const HRESULT hr = toBstr(target + rest, to);
-        if (FAILED(hr)) return hr;
+        *to = SysAllocStringLen(nullptr, static_cast<UINT>(target.size() + restLength));
+        if (!*to) return E_OUTOFMEMORY;
+        wmemcpy(*to, target.data(), target.size());
+        wmemcpy(*to + target.size(), rest, restLength);
         LOG_DEBUG << "mapped=" << *to;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;

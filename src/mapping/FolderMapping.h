@@ -47,6 +47,9 @@ struct MappingEntry {
     BOOL restricted = FALSE;     // only the configured folders below it may be reached
     DWORD forbidFolderOps = 0;   // KVFMForbiddenOps bits for the folder itself
     DWORD forbidFileOps = 0;     // bits for the files directly in it
+    // Upper-cased once when loaded: case-insensitive lookups run per file.
+    std::wstring realUpper;
+    std::wstring virtualUpper;
 };
 
 // (real path of a mapped folder, virtual path of the folder it appears in)
@@ -148,7 +151,7 @@ protected:
     // which Windows trims to one of those) or a NUL character.
     static bool hasUnsafeComponent(const std::wstring& path);
     // Whether base + rest stays inside the folder that base names.
-    static bool staysInside(const std::wstring& base, const std::wstring& rest);
+    static bool staysInside(const std::wstring& base, const wchar_t* rest, size_t restLength);
     // A configured folder path as it is matched: ending with one backslash,
     // whether or not the configuration wrote it.
     static std::wstring asFolderPath(const std::wstring& path) {

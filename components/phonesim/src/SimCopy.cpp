@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cwchar>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -327,11 +328,6 @@ private:
     bool m_created = false;
 };
 
-struct ThreadStart {
-    std::shared_ptr<CopyJob> job;
-    HMODULE module;
-};
-
 void CreateEarlyWindow(CopyJob& job) {
     if (RegisterWindowClass()) {
         job.window = CreateWindowExW(0, WindowClassName(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
@@ -342,18 +338,9 @@ void CreateEarlyWindow(CopyJob& job) {
     if (!job.window) OpenGate(job);
 }
 
-DWORD WINAPI CopyThread(void* param) {
-    std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(param));
-    std::shared_ptr<CopyJob> job = std::move(start->job);
-    const HMODULE module = start->module;
-    start.reset();
-
-    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (job->plan.early)
-        CreateEarlyWindow(*job);
-    else
-        WaitForSingleObject(job->released.Get(), INFINITE);
-
+// One copy from start to completion, on a copy thread.
+void RunJob(std::shared_ptr<CopyJob> job) {
+    if (job->plan.early) CreateEarlyWindow(*job);
     const HRESULT result = Guarded([&] { return CopyRun(*job).Run(); });
     SimState::Instance().RemoveCopy(job.get());
     Guarded([&] {
@@ -364,11 +351,99 @@ DWORD WINAPI CopyThread(void* param) {
     OpenGate(*job);
     if (job->window) DestroyWindow(job->window);
     job.reset();
-    if (SUCCEEDED(init)) CoUninitialize();
     com::Module().Unlock();
+}
+
+// Copy threads wait a moment for the next copy before they end: starting a
+// thread per copy costs more than copying a small file.
+constexpr DWORD kIdleThreadMs = 2000;
+
+struct CopyThreads {
+    CopyThreads() {
+        InitializeCriticalSection(&cs);
+        InitializeConditionVariable(&queued);
+    }
+    ~CopyThreads() { DeleteCriticalSection(&cs); }
+
+    CRITICAL_SECTION cs;
+    CONDITION_VARIABLE queued;
+    std::deque<std::shared_ptr<CopyJob>> jobs;
+    size_t idle = 0;  // threads waiting for a job
+};
+
+CopyThreads& Threads() {
+    static CopyThreads threads;
+    return threads;
+}
+
+// The next queued job, or null once none came for kIdleThreadMs.
+std::shared_ptr<CopyJob> NextJob(CopyThreads& threads) {
+    std::shared_ptr<CopyJob> job;
+    EnterCriticalSection(&threads.cs);
+    ++threads.idle;
+    const ULONGLONG end = GetTickCount64() + kIdleThreadMs;
+    for (;;) {
+        if (!threads.jobs.empty()) {
+            job = std::move(threads.jobs.front());
+            threads.jobs.pop_front();
+            break;
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end) break;
+        SleepConditionVariableCS(&threads.queued, &threads.cs, static_cast<DWORD>(end - now));
+    }
+    --threads.idle;
+    LeaveCriticalSection(&threads.cs);
+    return job;
+}
+
+DWORD WINAPI CopyThread(void* param) {
+    const HMODULE module = static_cast<HMODULE>(param);
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    while (std::shared_ptr<CopyJob> job = NextJob(Threads())) RunJob(std::move(job));
+    if (SUCCEEDED(init)) CoUninitialize();
     // The thread holds the module loaded until its very last instruction.
     FreeLibraryAndExitThread(module, 0);
     return 0;
+}
+
+// Hands the job to a waiting copy thread, or to a new one.
+HRESULT Enqueue(const std::shared_ptr<CopyJob>& job) {
+    CopyThreads& threads = Threads();
+    EnterCriticalSection(&threads.cs);
+    HRESULT hr = S_OK;
+    try {
+        threads.jobs.push_back(job);
+    } catch (...) {
+        hr = E_OUTOFMEMORY;
+    }
+    const bool waiting = SUCCEEDED(hr) && threads.idle >= threads.jobs.size();
+    if (waiting) WakeConditionVariable(&threads.queued);
+    LeaveCriticalSection(&threads.cs);
+    if (FAILED(hr) || waiting) return hr;
+
+    HMODULE module = nullptr;
+    HANDLE thread = nullptr;
+    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&StartCopy), &module)) {
+        thread = CreateThread(nullptr, 0, &CopyThread, module, 0, nullptr);
+        if (!thread) {
+            hr = LastError();
+            FreeLibrary(module);
+        }
+    } else {
+        hr = LastError();
+    }
+    if (thread) {
+        CloseHandle(thread);
+        return S_OK;
+    }
+    // No thread runs it: take it back, unless a thread that was finishing took it.
+    EnterCriticalSection(&threads.cs);
+    auto it = std::find(threads.jobs.begin(), threads.jobs.end(), job);
+    const bool taken = it == threads.jobs.end();
+    if (!taken) threads.jobs.erase(it);
+    LeaveCriticalSection(&threads.cs);
+    return taken ? S_OK : hr;
 }
 
 } // namespace
@@ -376,31 +451,21 @@ DWORD WINAPI CopyThread(void* param) {
 HRESULT StartCopy(const std::shared_ptr<CopyJob>& job, long* requestId) {
     if (!requestId) return E_POINTER;
     *requestId = 0;
-    job->released.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     job->firstEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!job->released || !job->firstEvent) return LastError();
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&StartCopy), &module))
-        return LastError();
+    if (!job->firstEvent) return LastError();
 
     SimState::Instance().AddCopy(job, job->plan);
     com::Module().Lock();
-    auto* start = new (std::nothrow) ThreadStart{job, module};
-    HANDLE thread = start ? CreateThread(nullptr, 0, &CopyThread, start, 0, nullptr) : nullptr;
-    if (!thread) {
-        const HRESULT hr = start ? LastError() : E_OUTOFMEMORY;
-        delete start;
+    // The id is the caller's before any thread can fire an event with it.
+    *requestId = job->id;
+    const HRESULT hr = Enqueue(job);
+    if (FAILED(hr)) {
+        *requestId = 0;
         SimState::Instance().RemoveCopy(job.get());
         com::Module().Unlock();
-        FreeLibrary(module);
         return hr;
     }
-    CloseHandle(thread);
-    *requestId = job->id;
-    if (job->plan.early)
-        WaitForSingleObject(job->firstEvent.Get(), INFINITE);
-    else
-        SetEvent(job->released.Get());
+    if (job->plan.early) WaitForSingleObject(job->firstEvent.Get(), INFINITE);
     return S_OK;
 }
 

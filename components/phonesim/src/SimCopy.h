@@ -26,8 +26,6 @@ struct CopyJob {
     // Written under the state's lock.
     HRESULT abortResult = S_OK;
 
-    // Set by the copy call once the id is handed out (normal mode).
-    com::UniqueHandle released;
     // Set once the first event reached the sinks (early mode).
     com::UniqueHandle firstEvent;
     HWND window = nullptr;

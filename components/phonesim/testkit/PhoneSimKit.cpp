@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "KVDeviceInformation.h"
+#include "KVFileMgmt.h"
 
 namespace phonesim {
 namespace kit {
@@ -167,6 +168,8 @@ const DeviceSpec& PhoneImage::Device(const std::wstring& imei) const {
 }
 
 std::wstring PhoneImage::DriveFolder(const DeviceSpec& device, wchar_t letter) const {
+    for (const auto& d : device.drives)
+        if (std::towupper(d.letter) == std::towupper(letter) && !d.folder.empty()) return d.folder;
     return Join(Join(m_root.Path(), device.imei), std::wstring(1, static_cast<wchar_t>(std::towupper(letter))));
 }
 
@@ -224,7 +227,9 @@ std::wstring PhoneImage::Write() {
         for (const auto& d : device.drives) {
             // Relative folders: the image can be moved as a whole.
             xml += "    <drive letter=\"" + XmlText(std::wstring(1, d.letter)) + "\" label=\"" + XmlText(d.label) +
-                   "\" folder=\"" + XmlText(Join(device.imei, std::wstring(1, static_cast<wchar_t>(std::towupper(d.letter))))) +
+                   "\" folder=\"" +
+                   XmlText(d.folder.empty() ? Join(device.imei, std::wstring(1, static_cast<wchar_t>(std::towupper(d.letter))))
+                                            : d.folder) +
                    "\" capacity=\"" + std::to_string(d.capacity) + "\" free=\"" +
                    (d.free < 0 ? std::string("computed") : std::to_string(d.free)) + "\" media=\"" +
                    std::to_string(d.media) + "\" removable=\"" + (d.removable ? "true" : "false") +
@@ -338,9 +343,10 @@ HRESULT EventRecorder::WaitForCompletion(long requestId, DWORD timeoutMs) {
     EnterCriticalSection(&m_cs);
     HRESULT result = E_ABORT;
     for (;;) {
-        auto it = std::find_if(m_events.begin(), m_events.end(),
+        // From the end: a long run of copies keeps thousands of earlier events.
+        auto it = std::find_if(m_events.rbegin(), m_events.rend(),
                                [&](const Event& e) { return e.id == 16 && e.requestId == requestId; });
-        if (it != m_events.end()) {
+        if (it != m_events.rend()) {
             result = it->result;
             break;
         }
@@ -448,7 +454,8 @@ STDMETHODIMP EventRecorder::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* pa
 
         EnterCriticalSection(&m_cs);
         m_events.push_back(e);
-        WakeAllConditionVariable(&m_changed);
+        // Waits end only on completions: no wake-up per progress event.
+        if (id == 16) WakeAllConditionVariable(&m_changed);
         LeaveCriticalSection(&m_cs);
     } catch (...) {
         return E_OUTOFMEMORY;
@@ -500,6 +507,191 @@ HRESULT BindService(IUnknown* service, ISCDevice* device, const wchar_t* uid) {
     if (FAILED(hr)) return hr;
     com::UniqueBstr id(uid ? uid : L"");
     return information->SetDeviceInformation(device, id.Get());
+}
+
+// ---- FolderEvents ----
+
+FolderEvents::FolderEvents() : m_changed(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    InitializeCriticalSection(&m_cs);
+}
+
+FolderEvents::~FolderEvents() {
+    if (m_changed) CloseHandle(m_changed);
+    DeleteCriticalSection(&m_cs);
+}
+
+com::ComPtr<FolderEvents> FolderEvents::Create() { return com::ComPtr<FolderEvents>::Adopt(new FolderEvents()); }
+
+void FolderEvents::KeepProgress(bool keep) {
+    EnterCriticalSection(&m_cs);
+    m_keepProgress = keep;
+    LeaveCriticalSection(&m_cs);
+}
+
+void FolderEvents::AnswerFolders(LONG answer) {
+    EnterCriticalSection(&m_cs);
+    m_folderAnswer = answer;
+    LeaveCriticalSection(&m_cs);
+}
+
+void FolderEvents::CancelTransaction(LONG transactionId) {
+    EnterCriticalSection(&m_cs);
+    m_cancel.push_back(transactionId);
+    LeaveCriticalSection(&m_cs);
+}
+
+FolderEvents::Event FolderEvents::Completion(LONG transactionId) const {
+    EnterCriticalSection(&m_cs);
+    Event found;
+    for (const Event& e : m_events) {
+        if (e.transactionId == transactionId && !IsInterim(e.id)) {
+            found = e;
+            break;
+        }
+    }
+    LeaveCriticalSection(&m_cs);
+    return found;
+}
+
+std::vector<FolderEvents::Event> FolderEvents::Of(LONG transactionId) const {
+    EnterCriticalSection(&m_cs);
+    std::vector<Event> out;
+    for (const Event& e : m_events)
+        if (e.transactionId == transactionId) out.push_back(e);
+    LeaveCriticalSection(&m_cs);
+    return out;
+}
+
+long FolderEvents::ProgressCount() const {
+    EnterCriticalSection(&m_cs);
+    const long n = m_progress;
+    LeaveCriticalSection(&m_cs);
+    return n;
+}
+
+bool FolderEvents::WaitForCompletion(LONG transactionId, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (Completion(transactionId).id == 0) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return false;
+        // Objects of a single-threaded apartment fire through this thread's queue.
+        if (MsgWaitForMultipleObjects(1, &m_changed, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT) ==
+            WAIT_OBJECT_0 + 1) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        }
+    }
+    return true;
+}
+
+DWORD FolderEvents::Advise(IUnknown* object) {
+    com::ComPtr<IConnectionPointContainer> container;
+    com::ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    if (object && SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid())) &&
+        SUCCEEDED(container->FindConnectionPoint(DIID__IKVFMFolderEvents, point.Receive())) &&
+        FAILED(point->Advise(static_cast<IDispatch*>(this), &cookie)))
+        cookie = 0;
+    return cookie;
+}
+
+void FolderEvents::Unadvise(IUnknown* object, DWORD cookie) {
+    com::ComPtr<IConnectionPointContainer> container;
+    com::ComPtr<IConnectionPoint> point;
+    if (object && cookie && SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid())) &&
+        SUCCEEDED(container->FindConnectionPoint(DIID__IKVFMFolderEvents, point.Receive())))
+        point->Unadvise(cookie);
+}
+
+STDMETHODIMP FolderEvents::QueryInterface(REFIID iid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) &&
+        !IsEqualIID(iid, DIID__IKVFMFolderEvents))
+        return E_NOINTERFACE;
+    *ppv = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) FolderEvents::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
+
+STDMETHODIMP_(ULONG) FolderEvents::Release() {
+    const LONG n = InterlockedDecrement(&m_refs);
+    if (n == 0) delete this;
+    return static_cast<ULONG>(n);
+}
+
+STDMETHODIMP FolderEvents::GetTypeInfoCount(UINT* count) {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
+
+STDMETHODIMP FolderEvents::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP FolderEvents::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
+
+STDMETHODIMP FolderEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
+    const UINT n = params ? params->cArgs : 0;
+    // Arguments arrive last first.
+    auto arg = [&](UINT position) -> VARIANT& { return params->rgvarg[n - 1 - position]; };
+    // Progress that is not kept is only counted (and maybe cancelled): a
+    // long copy sends two events per 64 KiB, and a client that keeps nothing
+    // of them costs nothing per event either.
+    if ((id == kProgress && n == 3) || (id == kFileProgress && n == 4)) {
+        const UINT first = n - 3;
+        const LONG transaction = arg(first + 1).lVal;
+        SHORT* cancel = arg(first + 2).vt == (VT_BYREF | VT_I2) ? arg(first + 2).piVal : nullptr;
+        EnterCriticalSection(&m_cs);
+        const bool keep = m_keepProgress;
+        if (!keep) {
+            ++m_progress;
+            if (cancel && std::find(m_cancel.begin(), m_cancel.end(), transaction) != m_cancel.end()) *cancel = -1;
+        }
+        LeaveCriticalSection(&m_cs);
+        if (!keep) return S_OK;
+    }
+    Event e;
+    e.id = id;
+    auto text = [](const VARIANT& v) { return v.vt == VT_BSTR && v.bstrVal ? std::wstring(v.bstrVal) : L""; };
+    for (UINT i = 0; i < n; ++i) e.types.push_back(arg(i).vt);
+    EnterCriticalSection(&m_cs);
+    SHORT* cancel = nullptr;
+    if ((id == kProgress && n == 3) || (id == kFileProgress && n == 4)) {
+        const UINT first = n - 3;
+        if (id == kFileProgress) e.name = text(arg(0));
+        e.percent = arg(first).iVal;
+        e.transactionId = arg(first + 1).lVal;
+        cancel = arg(first + 2).vt == (VT_BYREF | VT_I2) ? arg(first + 2).piVal : nullptr;
+    } else if (id == kReplaceFolder && n == 3) {
+        e.transactionId = arg(0).lVal;
+        e.name = text(arg(1));
+        if (arg(2).vt == (VT_BYREF | VT_I4) && arg(2).plVal && m_folderAnswer >= 0) *arg(2).plVal = m_folderAnswer;
+    } else if (id == kReplaceFile && n == 7) {
+        e.transactionId = arg(0).lVal;
+        e.name = text(arg(1));
+    } else if (n >= 2) {
+        // Completions: (result, [object,] transaction id).
+        e.result = arg(0).ulVal;
+        e.transactionId = arg(n - 1).lVal;
+        if (n == 3 && arg(1).vt == VT_DISPATCH) e.object = com::ComPtr<IDispatch>(arg(1).pdispVal);
+    }
+    if (cancel && std::find(m_cancel.begin(), m_cancel.end(), e.transactionId) != m_cancel.end()) *cancel = -1;
+    const bool progress = id == kProgress || id == kFileProgress;
+    if (progress) ++m_progress;
+    if (m_keepProgress || !progress) m_events.push_back(std::move(e));
+    LeaveCriticalSection(&m_cs);
+    // Only a completion ends a wait; a wake-up per progress event would cost
+    // a context switch for every 64 KiB copied.
+    if (!IsInterim(id)) SetEvent(m_changed);
+    return S_OK;
 }
 
 } // namespace kit

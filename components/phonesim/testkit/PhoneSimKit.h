@@ -47,6 +47,9 @@ struct DriveSpec {
     long media = 6;             // flash
     bool removable = false;
     bool readOnly = false;
+    // An existing PC folder to serve the drive from, left in place after the
+    // image (a cache of large contents); empty: a folder inside the image.
+    std::wstring folder;
 };
 
 struct DeviceSpec {
@@ -201,6 +204,67 @@ private:
     com::ComPtr<IConnectionPoint> m_point;
     DWORD m_cookie = 0;
     HRESULT m_hr = E_FAIL;
+};
+
+// A client's sink for the folder events of Morvane's objects. Heap-held and
+// really reference counted: the worker may still hold and release it after
+// the completion that a waiter was woken by. Records every event; answers
+// ReplaceFolder as told and cancels the transactions it is told to.
+class FolderEvents final : public IDispatch {
+public:
+    static constexpr DISPID kProgress = 42, kFileProgress = 43, kReplaceFile = 44, kReplaceFolder = 45;
+    struct Event {
+        DISPID id = 0;
+        std::vector<VARTYPE> types;  // in declaration order
+        LONG transactionId = 0;
+        ULONG result = 0;            // completions
+        com::ComPtr<IDispatch> object;
+        std::wstring name;           // FileProgress, ReplaceFile, ReplaceFolder
+        SHORT percent = -1;          // Progress, FileProgress
+    };
+
+    static com::ComPtr<FolderEvents> Create();
+
+    // Progress events are counted but not kept (long transfers send thousands).
+    void KeepProgress(bool keep);
+    // The answer a ReplaceFolder question gets (negative: left untouched).
+    void AnswerFolders(LONG answer);
+    void CancelTransaction(LONG transactionId);
+
+    // Waits, pumping this thread's messages, for the completion of the
+    // transaction; false when none came within timeoutMs (a hang guard).
+    bool WaitForCompletion(LONG transactionId, DWORD timeoutMs = 60000);
+    // The first completion of the transaction (id 0 when none came).
+    Event Completion(LONG transactionId) const;
+    std::vector<Event> Of(LONG transactionId) const;
+    long ProgressCount() const;
+
+    // Connects to an object's _IKVFMFolderEvents; 0 when that fails.
+    DWORD Advise(IUnknown* object);
+    void Unadvise(IUnknown* object, DWORD cookie);
+
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override;
+    STDMETHOD_(ULONG, AddRef)() override;
+    STDMETHOD_(ULONG, Release)() override;
+    STDMETHOD(GetTypeInfoCount)(UINT* count) override;
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo** info) override;
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
+    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override;
+
+private:
+    FolderEvents();
+    ~FolderEvents();
+    // Progress and questions: everything but a completion.
+    static bool IsInterim(DISPID id) { return id >= kProgress && id <= kReplaceFolder; }
+
+    LONG m_refs = 1;
+    HANDLE m_changed;
+    mutable CRITICAL_SECTION m_cs;
+    std::vector<Event> m_events;
+    std::vector<LONG> m_cancel;
+    long m_progress = 0;
+    LONG m_folderAnswer = -1;
+    bool m_keepProgress = true;
 };
 
 // The device configuration the Capability Manager replacement answers from,
