@@ -8,7 +8,7 @@ namespace {
 
 using namespace itest;
 
-class SymbianCopy : public PhoneTest {
+class PhoneCopy : public PhoneTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
@@ -50,7 +50,7 @@ protected:
     std::unique_ptr<CSymbianMountPoint> m_card;
 };
 
-TEST_F(SymbianCopy, CopiesThatCannotStartLeaveNoWaitObject) {
+TEST_F(PhoneCopy, CopiesThatCannotStartLeaveNoWaitObject) {
     const std::wstring source = m_image.WritePcFile(L"up.txt", "x");
     FailNext(simCallCopyToPC, kNotReady);
     ToPc(m_image.PcFolder() + L"\\x.bin", kNotReady);
@@ -82,7 +82,7 @@ TEST_F(SymbianCopy, CopiesThatCannotStartLeaveNoWaitObject) {
 // A wait object whose copy never got its request id is destroyed while a
 // handler waits for that id on another copy's thread: the handler gives up,
 // the other copy goes on, and nothing is left pointing at the freed object.
-TEST_F(SymbianCopy, DestroyingTheWaitObjectReleasesAHandlerWaitingForItsId) {
+TEST_F(PhoneCopy, DestroyingTheWaitObjectReleasesAHandlerWaitingForItsId) {
     std::unique_ptr<CCopyFileWaitObjectImpl> wait(new CCopyFileWaitObjectImpl(Executor(), Connector(), nullptr, &m_progress));
     EXPECT_NE(CCopyFileWaitObjectImpl::kNotAdvised, wait->GetCookie());
     auto recorder = EventRecorder::Create();
@@ -105,17 +105,17 @@ TEST_F(SymbianCopy, DestroyingTheWaitObjectReleasesAHandlerWaitingForItsId) {
 }
 
 // Event calls made straight into the sink, as the connection point makes them.
-class SymbianCopyEvents : public SymbianCopy {
+class PhoneCopyEvents : public PhoneCopy {
 protected:
     void SetUp() override {
-        SymbianCopy::SetUp();
+        PhoneCopy::SetUp();
         // An executor without a thread: the flag tells whether it was signalled.
         m_wait.reset(new CCopyFileWaitObjectImpl(&m_idle, Connector(), &m_replace, &m_progress));
         m_wait->SetRequestId(5);
     }
     void TearDown() override {
         m_wait.reset();
-        SymbianCopy::TearDown();
+        PhoneCopy::TearDown();
     }
     static VARIANT V(VARTYPE vt, LONGLONG value = 0, void* ref = nullptr) {
         VARIANT v;
@@ -152,7 +152,7 @@ protected:
     std::unique_ptr<CCopyFileWaitObjectImpl> m_wait;
 };
 
-TEST_F(SymbianCopyEvents, OnlyTheOwnRequestIsAnsweredAndCompletesTheWait) {
+TEST_F(PhoneCopyEvents, OnlyTheOwnRequestIsAnsweredAndCompletesTheWait) {
     const VARIANT_BOOL untouched = 0x1234;
     VARIANT_BOOL cancel = untouched, goOn = untouched;
     long action = 77;

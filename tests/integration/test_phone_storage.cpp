@@ -8,7 +8,7 @@ using namespace itest;
 const uint64_t kPhotoTime = FileTimeUtc(2021, 6, 14, 9, 30, 15);
 
 // A phone for browser.xml ("phone-browser"): configured, hidden and mapped folders on C:.
-class SymbianStorage : public PhoneTest {
+class PhoneStorage : public PhoneTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
@@ -24,7 +24,7 @@ protected:
     void BindBrowser() { Bind(SamplePath(L"browser.xml"), L"phone-browser"); }
 };
 
-TEST_F(SymbianStorage, FileAndFolderPropertiesComeFromThePhoneAndTheMapping) {
+TEST_F(PhoneStorage, FileAndFolderPropertiesComeFromThePhoneAndTheMapping) {
     BindBrowser();
     auto photo = MakeFile(L"\\Phone\\Pictures\\a.jpg", L"C:\\Images\\a.jpg");
     auto readOnly = MakeFile(L"\\Phone\\Pictures\\ro.png", L"C:\\Images\\ro.png");
@@ -71,7 +71,7 @@ TEST_F(SymbianStorage, FileAndFolderPropertiesComeFromThePhoneAndTheMapping) {
     EXPECT_EQ(0, Calls());
 }
 
-TEST_F(SymbianStorage, BrowserListingsHideUnconfiguredItemsAndAddMappedFolders) {
+TEST_F(PhoneStorage, BrowserListingsHideUnconfiguredItemsAndAddMappedFolders) {
     BindBrowser();
     std::list<CFile*> files;
     std::list<CFolder*> folders;
@@ -107,7 +107,7 @@ TEST_F(SymbianStorage, BrowserListingsHideUnconfiguredItemsAndAddMappedFolders) 
     EXPECT_TRUE(files.empty() && folders.empty());
 }
 
-TEST_F(SymbianStorage, RawMappingShowsTheDriveAsItIs) {
+TEST_F(PhoneStorage, RawMappingShowsTheDriveAsItIs) {
     Bind(SamplePath(L"raw.xml"), L"phone-raw");
     auto root = MakeFolder(L"\\C:\\", L"C:\\");
     std::list<CFile*> files;
@@ -121,7 +121,7 @@ TEST_F(SymbianStorage, RawMappingShowsTheDriveAsItIs) {
 
 // Exploring forbidden: no files, no subfolders, but the mapped folders that
 // exist on the phone as folders are still listed.
-TEST_F(SymbianStorage, ExploreForbiddenFolderListsOnlyItsMappedFolders) {
+TEST_F(PhoneStorage, ExploreForbiddenFolderListsOnlyItsMappedFolders) {
     BindXml(R"(<?xml version="1.0" encoding="UTF-8"?>
 <applications><devices><device uid="phone-closed"><foldermapping>
   <mountpoint realpath="C:\" virtualpath="Phone">
@@ -145,7 +145,7 @@ TEST_F(SymbianStorage, ExploreForbiddenFolderListsOnlyItsMappedFolders) {
     EXPECT_EQ(Paths{L"\\Phone\\Docs\\"}, TakePaths(folders));
 }
 
-TEST_F(SymbianStorage, PhoneFailuresBecomeResults) {
+TEST_F(PhoneStorage, PhoneFailuresBecomeResults) {
     BindBrowser();
     auto photo = MakeFile(L"\\Phone\\Pictures\\a.jpg", L"C:\\Images\\a.jpg");
     auto pictures = MakeFolder(L"\\Phone\\Pictures\\", L"C:\\Images\\");
@@ -188,7 +188,7 @@ TEST_F(SymbianStorage, PhoneFailuresBecomeResults) {
 
 // With the memory card on the PC, phone subfolders that the mass storage
 // mapping knows are merged folders; mapped folders stay phone folders.
-class SymbianMergedListing : public PhoneTest {
+class PhoneMergedListing : public PhoneTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
@@ -199,7 +199,7 @@ protected:
     }
 };
 
-TEST_F(SymbianMergedListing, SubfoldersOnTheCardBecomeMergedFolders) {
+TEST_F(PhoneMergedListing, SubfoldersOnTheCardBecomeMergedFolders) {
     ASSERT_TRUE(Connector()->GetMassStorageMapping());
     std::list<CFolder*> folders;
     EXPECT_EQ(S_OK, MakeFolder(L"\\Memory card\\", L"E:\\")->GetCFolders(folders));
@@ -220,7 +220,7 @@ TEST_F(SymbianMergedListing, SubfoldersOnTheCardBecomeMergedFolders) {
 }
 
 // Phone drives C: to L: carry the media types 0 to 9; D: reports more free than capacity.
-class SymbianMountPoint : public PhoneTest {
+class PhoneMountPoint : public PhoneTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
@@ -241,7 +241,7 @@ protected:
     }
 };
 
-TEST_F(SymbianMountPoint, MediaSpaceAndLabel) {
+TEST_F(PhoneMountPoint, MediaSpaceAndLabel) {
     const LONG expected[] = {1, 1, 2, 3, 2, 3, 3, 3, 2};  // unknown, removable or fixed
     for (long media = 0; media <= 8; ++media) {
         LONG value = -1;
@@ -278,7 +278,7 @@ TEST_F(SymbianMountPoint, MediaSpaceAndLabel) {
     EXPECT_EQ(0.0, date);
 }
 
-TEST_F(SymbianMountPoint, DriveFailuresPassTheirHresultOn) {
+TEST_F(PhoneMountPoint, DriveFailuresPassTheirHresultOn) {
     auto c = MakeMountPoint(L"\\C:\\", L'C');
     ULONG value = 0;
     LONG media = 0;
