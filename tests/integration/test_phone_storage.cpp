@@ -149,41 +149,42 @@ TEST_F(PhoneStorage, PhoneFailuresBecomeResults) {
     BindBrowser();
     auto photo = MakeFile(L"\\Phone\\Pictures\\a.jpg", L"C:\\Images\\a.jpg");
     auto pictures = MakeFolder(L"\\Phone\\Pictures\\", L"C:\\Images\\");
+    auto drive = MakeMountPoint(L"\\Phone\\", L'C');
     ULONG size = 0;
     DWORD attributes = 0;
     DATE date = 0;
-    com::UniqueBstr mime;
-    // Getters give E_FAIL.
-    const struct {
-        long kind;
-        std::function<HRESULT()> call;
-        const char* text;
-    } getters[] = {
-        {simCallSize, [&] { return photo->GetSize(&size); }, "get_Size"},
-        {simCallLastModified, [&] { return photo->GetChanged(&date); }, "get_LastModified"},
-        {simCallMIMEType, [&] { return photo->GetMIMEType(mime.Receive()); }, "get_MIMEType"},
-        {simCallGetAttributes, [&] { return photo->GetAttributes(&attributes); }, "get_Attributes"},
-        {simCallPutAttributes, [&] { return photo->PutAttributes(0); }, "put_Attributes"},
-    };
-    for (const auto& g : getters) {
-        FailNext(g.kind, kNotReady);
-        EXPECT_EQ(E_FAIL, g.call()) << g.text;
-    }
-    // Actions pass the phone's HRESULT on.
-    com::UniqueBstr text(L"c.jpg");
+    LONG media = 0;
+    com::UniqueBstr mime, label, text(L"c.jpg");
     BSTR name = text.Get();
-    FailNext(simCallRenameFile, kNotReady);
-    EXPECT_EQ(kNotReady, photo->Rename(name));
-    FailNext(simCallRenameDirectory, kNotReady);
-    EXPECT_EQ(kNotReady, pictures->Rename(name));
-    // Listings the phone refuses fail.
     std::list<CFile*> files;
     std::list<CFolder*> folders;
-    FailNext(simCallFileList, kNotReady);
-    EXPECT_EQ(E_FAIL, pictures->GetCFiles(files));
-    FailNext(simCallSubdirectories, kNotReady);
-    EXPECT_EQ(E_FAIL, pictures->GetCFolders(folders));
-    EXPECT_TRUE(files.empty() && folders.empty());
+    // Getters and listings give E_FAIL; actions and drive reads pass the phone's HRESULT on.
+    const struct {
+        long kind;
+        HRESULT expected;
+        std::function<HRESULT()> call;
+        const char* text;
+    } calls[] = {
+        {simCallSize, E_FAIL, [&] { return photo->GetSize(&size); }, "get_Size"},
+        {simCallLastModified, E_FAIL, [&] { return photo->GetChanged(&date); }, "get_LastModified"},
+        {simCallMIMEType, E_FAIL, [&] { return photo->GetMIMEType(mime.Receive()); }, "get_MIMEType"},
+        {simCallGetAttributes, E_FAIL, [&] { return photo->GetAttributes(&attributes); }, "get_Attributes"},
+        {simCallPutAttributes, E_FAIL, [&] { return photo->PutAttributes(0); }, "put_Attributes"},
+        {simCallFileList, E_FAIL, [&] { return pictures->GetCFiles(files); }, "files"},
+        {simCallSubdirectories, E_FAIL, [&] { return pictures->GetCFolders(folders); }, "folders"},
+        {simCallRenameFile, kNotReady, [&] { return photo->Rename(name); }, "file Rename"},
+        {simCallRenameDirectory, kNotReady, [&] { return pictures->Rename(name); }, "folder Rename"},
+        {simCallDriveInformation, kNotReady, [&] { return drive->GetMemCapacity(&size); }, "capacity"},
+        {simCallDriveInformation, kNotReady, [&] { return drive->GetMemFree(&size); }, "free"},
+        {simCallDriveInformation, kNotReady, [&] { return drive->GetMemUsed(&size); }, "used"},
+        {simCallDriveInformation, kNotReady, [&] { return drive->GetMedia(&media); }, "media"},
+        {simCallDriveLabel, kNotReady, [&] { return drive->GetLabel(label.Receive()); }, "label"},
+    };
+    for (const auto& c : calls) {
+        FailNext(c.kind, kNotReady);
+        EXPECT_EQ(c.expected, c.call()) << c.text;
+    }
+    EXPECT_TRUE(files.empty() && folders.empty() && label.IsNull());
 }
 
 // With the memory card on the PC, phone subfolders that the mass storage
@@ -276,26 +277,6 @@ TEST_F(PhoneMountPoint, MediaSpaceAndLabel) {
     EXPECT_EQ(S_OK, c->GetChanged(&date));
     EXPECT_EQ(0u, attributes);
     EXPECT_EQ(0.0, date);
-}
-
-TEST_F(PhoneMountPoint, DriveFailuresPassTheirHresultOn) {
-    auto c = MakeMountPoint(L"\\C:\\", L'C');
-    ULONG value = 0;
-    LONG media = 0;
-    com::UniqueBstr label;
-    const std::pair<long, std::function<HRESULT()>> reads[] = {
-        {simCallDriveInformation, [&] { return c->GetMemCapacity(&value); }},
-        {simCallDriveInformation, [&] { return c->GetMemFree(&value); }},
-        {simCallDriveInformation, [&] { return c->GetMemUsed(&value); }},
-        {simCallDriveInformation, [&] { return c->GetMedia(&media); }},
-        {simCallDriveLabel, [&] { return c->GetLabel(label.Receive()); }},
-    };
-    int i = 0;
-    for (const auto& r : reads) {
-        FailNext(r.first, kNotReady);
-        EXPECT_EQ(kNotReady, r.second()) << i++;
-    }
-    EXPECT_TRUE(label.IsNull());
 }
 
 } // namespace

@@ -195,7 +195,7 @@ TEST_F(Streams, FirstReadComesBeforeTheCopyEndsAndReleaseCancelsIt) {
     EXPECT_TRUE(WaitUntil([] { return com::Module().LockCount() == 0; })) << com::Module().LockCount();
 }
 
-TEST_F(Streams, ReadsSeeksAndTheEndOfTheFile) {
+TEST_F(Streams, ReadsSeeksCopiesAndTheEndOfTheFile) {
     Start();
     const std::string pattern = PatternBytes(kMediumSize);
     auto file = FileAt(kMedium);
@@ -227,20 +227,25 @@ TEST_F(Streams, ReadsSeeksAndTheEndOfTheFile) {
     EXPECT_EQ(S_OK, stream->Read(buffer.data(), 100, &read));
     EXPECT_EQ(0u, read);
 
-    // From the current position, both ways; never before the start.
-    ASSERT_EQ(S_OK, stream->Seek(Offset(100), STREAM_SEEK_SET, &at));
-    ASSERT_EQ(S_OK, stream->Seek(Offset(50), STREAM_SEEK_CUR, &at));
-    EXPECT_EQ(150u, at.QuadPart);
-    ASSERT_EQ(S_OK, stream->Seek(Offset(-20), STREAM_SEEK_CUR, &at));
-    EXPECT_EQ(130u, at.QuadPart);
-    EXPECT_EQ(STG_E_INVALIDFUNCTION, stream->Seek(Offset(-131), STREAM_SEEK_CUR, &at));
-    EXPECT_EQ(130u, at.QuadPart);
-    EXPECT_EQ(STG_E_INVALIDFUNCTION, stream->Seek(Offset(-1), STREAM_SEEK_SET, &at));
-    EXPECT_EQ(STG_E_INVALIDFUNCTION, stream->Seek(Offset(LLONG_MAX), STREAM_SEEK_CUR, &at));
-    EXPECT_EQ(E_NOTIMPL, stream->Seek(Offset(-5), STREAM_SEEK_END, &at));
-    EXPECT_EQ(130u, at.QuadPart);
-    EXPECT_EQ(E_INVALIDARG, stream->Seek(Offset(0), 7, &at));
-    EXPECT_EQ(130u, at.QuadPart);
+    // From the current position, both ways; never before the start. A
+    // refused seek leaves the position where it was.
+    const struct {
+        LONGLONG move;
+        DWORD origin;
+        HRESULT hr;
+        ULONGLONG at;
+    } seeks[] = {{100, STREAM_SEEK_SET, S_OK, 100},
+                 {50, STREAM_SEEK_CUR, S_OK, 150},
+                 {-20, STREAM_SEEK_CUR, S_OK, 130},
+                 {-131, STREAM_SEEK_CUR, STG_E_INVALIDFUNCTION, 130},
+                 {-1, STREAM_SEEK_SET, STG_E_INVALIDFUNCTION, 130},
+                 {LLONG_MAX, STREAM_SEEK_CUR, STG_E_INVALIDFUNCTION, 130},
+                 {-5, STREAM_SEEK_END, E_NOTIMPL, 130},
+                 {0, 7, E_INVALIDARG, 130}};
+    for (const auto& s : seeks) {
+        EXPECT_EQ(s.hr, stream->Seek(Offset(s.move), s.origin, &at)) << s.move << " from " << s.origin;
+        EXPECT_EQ(s.at, at.QuadPart) << s.move << " from " << s.origin;
+    }
     ASSERT_EQ(S_OK, stream->Read(buffer.data(), 20, &read));
     EXPECT_EQ(pattern.substr(130, 20), Bytes(buffer.data(), read));
     ASSERT_EQ(S_OK, stream->Seek(Offset(0), STREAM_SEEK_CUR, &at));
@@ -258,15 +263,45 @@ TEST_F(Streams, ReadsSeeksAndTheEndOfTheFile) {
         EXPECT_EQ(E_NOTIMPL, hr) << member++;
     EXPECT_FALSE(clone);
 
-    // A small file in one read that asks for more.
-    auto small = StreamOn(FileAt(kSmall).Get());
-    ASSERT_TRUE(small);
-    EXPECT_EQ(S_OK, small->Read(buffer.data(), static_cast<ULONG>(buffer.size()), &read));
-    EXPECT_EQ(kSmallText, Bytes(buffer.data(), read));
+    // CopyTo, on another stream of the same file.
+    auto copied = StreamOn(file.Get());
+    ASSERT_TRUE(copied);
+    ComPtr<IStream> memory, part;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, memory.Receive()));
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, part.Receive()));
+    ULARGE_INTEGER copiedIn = Count(1), written = Count(1);
+    EXPECT_EQ(STG_E_INVALIDPOINTER, copied->CopyTo(nullptr, Count(10), &copiedIn, &written));
+    EXPECT_EQ(0u, copiedIn.QuadPart);
+
+    // A copy that starts the local image, from the start to the end.
+    ASSERT_EQ(S_OK, copied->CopyTo(memory.Get(), Count(ULLONG_MAX), &copiedIn, &written));
+    EXPECT_EQ(static_cast<ULONGLONG>(kMediumSize), copiedIn.QuadPart);
+    EXPECT_EQ(static_cast<ULONGLONG>(kMediumSize), written.QuadPart);
+    HGLOBAL global = nullptr;
+    ASSERT_EQ(S_OK, GetHGlobalFromStream(memory.Get(), &global));
+    const char* bytes = static_cast<const char*>(GlobalLock(global));
+    ASSERT_TRUE(bytes);
+    EXPECT_TRUE(Bytes(bytes, static_cast<ULONG>(kMediumSize)) == pattern) << "copied bytes differ";
+    GlobalUnlock(global);
+    ASSERT_EQ(S_OK, copied->CopyTo(memory.Get(), Count(ULLONG_MAX), &copiedIn, &written));
+    EXPECT_EQ(0u, copiedIn.QuadPart);
+    EXPECT_EQ(0u, written.QuadPart);
+
+    // A counted piece from a position, which moves on by what was copied.
+    ASSERT_EQ(S_OK, copied->Seek(Offset(70000), STREAM_SEEK_SET, nullptr));
+    ASSERT_EQ(S_OK, copied->CopyTo(part.Get(), Count(100), &copiedIn, &written));
+    EXPECT_EQ(100u, copiedIn.QuadPart);
+    EXPECT_EQ(100u, written.QuadPart);
+    ASSERT_EQ(S_OK, copied->Seek(Offset(0), STREAM_SEEK_CUR, &at));
+    EXPECT_EQ(70100u, at.QuadPart);
+    ASSERT_EQ(S_OK, part->Seek(Offset(0), STREAM_SEEK_SET, nullptr));
+    ASSERT_EQ(S_OK, part->Read(buffer.data(), 100, &read));
+    EXPECT_EQ(pattern.substr(70000, 100), Bytes(buffer.data(), read));
+
     EXPECT_EQ(2u, ImageFolders().size());
 
     stream.Reset();
-    small.Reset();
+    copied.Reset();
     EXPECT_TRUE(AllCleanedUp(baseline));
 }
 
@@ -307,52 +342,6 @@ TEST_F(Streams, SeekWhileAReadWaitsMovesTheRead) {
     ULARGE_INTEGER position = {};
     EXPECT_EQ(S_OK, stream->Seek(Offset(0), STREAM_SEEK_CUR, &position));
     EXPECT_EQ(static_cast<ULONGLONG>(kMediumSize), position.QuadPart);
-}
-
-TEST_F(Streams, CopyToAnotherStreamGetsTheContent) {
-    Start();
-    const std::string pattern = PatternBytes(kMediumSize);
-    auto file = FileAt(kMedium);
-    const LONG baseline = com::Module().LockCount();
-    auto stream = StreamOn(file.Get());
-    ASSERT_TRUE(stream);
-    ComPtr<IStream> memory, part;
-    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, memory.Receive()));
-    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, part.Receive()));
-    ULARGE_INTEGER read = Count(1), written = Count(1);
-    EXPECT_EQ(STG_E_INVALIDPOINTER, stream->CopyTo(nullptr, Count(10), &read, &written));
-    EXPECT_EQ(0u, read.QuadPart);
-
-    // A copy that starts the local image, from the start to the end.
-    ASSERT_EQ(S_OK, stream->CopyTo(memory.Get(), Count(ULLONG_MAX), &read, &written));
-    EXPECT_EQ(static_cast<ULONGLONG>(kMediumSize), read.QuadPart);
-    EXPECT_EQ(static_cast<ULONGLONG>(kMediumSize), written.QuadPart);
-    HGLOBAL global = nullptr;
-    ASSERT_EQ(S_OK, GetHGlobalFromStream(memory.Get(), &global));
-    const char* bytes = static_cast<const char*>(GlobalLock(global));
-    ASSERT_TRUE(bytes);
-    EXPECT_TRUE(Bytes(bytes, static_cast<ULONG>(kMediumSize)) == pattern) << "copied bytes differ";
-    GlobalUnlock(global);
-    ASSERT_EQ(S_OK, stream->CopyTo(memory.Get(), Count(ULLONG_MAX), &read, &written));
-    EXPECT_EQ(0u, read.QuadPart);
-    EXPECT_EQ(0u, written.QuadPart);
-
-    // A counted piece from a position, which moves on by what was copied.
-    ASSERT_EQ(S_OK, stream->Seek(Offset(70000), STREAM_SEEK_SET, nullptr));
-    ASSERT_EQ(S_OK, stream->CopyTo(part.Get(), Count(100), &read, &written));
-    EXPECT_EQ(100u, read.QuadPart);
-    EXPECT_EQ(100u, written.QuadPart);
-    ULARGE_INTEGER at = Count(0);
-    ASSERT_EQ(S_OK, stream->Seek(Offset(0), STREAM_SEEK_CUR, &at));
-    EXPECT_EQ(70100u, at.QuadPart);
-    ASSERT_EQ(S_OK, part->Seek(Offset(0), STREAM_SEEK_SET, nullptr));
-    char buffer[100] = {};
-    ULONG got = 0;
-    ASSERT_EQ(S_OK, part->Read(buffer, sizeof buffer, &got));
-    EXPECT_EQ(pattern.substr(70000, 100), Bytes(buffer, got));
-
-    stream.Reset();
-    EXPECT_TRUE(AllCleanedUp(baseline));
 }
 
 TEST_F(Streams, FailedCopiesReportTheirResult) {
