@@ -104,21 +104,13 @@ TEST_F(ObjectModel, NamesParentsKindsAndIdentities) {
     EXPECT_EQ(E_FAIL, root->get_Parent(&untouched));
     EXPECT_EQ(reinterpret_cast<IKVFMFolder*>(0x1234), untouched);
 
-    for (const wchar_t* path : {kPictures, L"\\Phone\\Pictures"}) {
-        ComPtr<IKVFMFolder> parent, grandParent;
-        ASSERT_EQ(S_OK, Folder(path)->get_Parent(parent.Receive())) << Narrow(path);
-        EXPECT_EQ(L"\\Phone\\", PathOf(parent.Get()));
-        EXPECT_EQ(3, TypeOf(parent.Get()));
-        ASSERT_EQ(S_OK, parent->get_Parent(grandParent.Receive()));
-        EXPECT_EQ(L"\\", PathOf(grandParent.Get()));
-    }
-    auto photo = FileAt(L"\\Phone\\Pictures\\a.jpg");
-    EXPECT_EQ(1, TypeOf(photo.Get()));
-    EXPECT_EQ(L"a.jpg", NameOf(photo.Get()));
-    ComPtr<IKVFMFolder> photoParent;
-    ASSERT_EQ(S_OK, photo->get_Parent(photoParent.Receive()));
-    EXPECT_EQ(kPictures, PathOf(photoParent.Get()));
-    EXPECT_EQ(E_NOINTERFACE, photo.As(photoParent, IID_IKVFMFolder));
+    // Parents by a path without its last backslash.
+    ComPtr<IKVFMFolder> parent, grandParent;
+    ASSERT_EQ(S_OK, Folder(L"\\Phone\\Pictures")->get_Parent(parent.Receive()));
+    EXPECT_EQ(L"\\Phone\\", PathOf(parent.Get()));
+    ASSERT_EQ(S_OK, parent->get_Parent(grandParent.Receive()));
+    EXPECT_EQ(L"\\", PathOf(grandParent.Get()));
+    EXPECT_EQ(E_NOINTERFACE, FileAt(L"\\Phone\\Pictures\\a.jpg").As(parent, IID_IKVFMFolder));
 
     // A drive-backed top-level folder is a mount point: one object whatever it is asked as.
     auto phone = Folder(L"\\Phone\\");
@@ -495,51 +487,40 @@ TEST_F(ObjectModel, CopyFileFromPcClearsTheReadOnlyBitOfTheFileItReplaces) {
 
 TEST_F(ObjectModel, MountPointShowsTheDriveAsItWasWhenOpened) {
     BindBrowser();
-    ComPtr<IKVFMMountPoint> first;
-    ASSERT_EQ(S_OK, Folder(L"\\Phone\\").As(first, IID_IKVFMMountPoint));
-    auto drive = MakeMountPoint(L"\\Phone\\", L'C');
-    ULONG freeBefore = 0, usedBefore = 0;
-    LONG media = -1;
-    ASSERT_EQ(S_OK, drive->GetMemFree(&freeBefore));
-    ASSERT_EQ(S_OK, drive->GetMemUsed(&usedBefore));
-    ASSERT_EQ(S_OK, drive->GetMedia(&media));
-    LONG capacity = 0, freeSpace = 0, used = 0, mediaOut = -1;
-    com::UniqueBstr label;
+    auto open = [&] {
+        ComPtr<IKVFMMountPoint> drive;
+        EXPECT_EQ(S_OK, Folder(L"\\Phone\\").As(drive, IID_IKVFMMountPoint));
+        return drive;
+    };
+    auto space = [](IKVFMMountPoint* drive) {
+        LONG freeSpace = -1, used = -1;
+        EXPECT_EQ(S_OK, drive->get_Free(&freeSpace));
+        EXPECT_EQ(S_OK, drive->get_Used(&used));
+        return std::make_pair(freeSpace, used);
+    };
+    auto first = open();
+    ASSERT_TRUE(first);
+    const auto before = space(first.Get());
+    LONG capacity = 0;
     EXPECT_EQ(S_OK, first->get_Capacity(&capacity));
-    EXPECT_EQ(S_OK, first->get_Free(&freeSpace));
-    EXPECT_EQ(S_OK, first->get_Used(&used));
-    EXPECT_EQ(S_OK, first->get_Label(label.Receive()));
-    EXPECT_EQ(S_OK, first->get_Media(&mediaOut));
     EXPECT_EQ(16 << 20, capacity);
-    EXPECT_EQ(static_cast<LONG>(freeBefore), freeSpace);
-    EXPECT_EQ(static_cast<LONG>(usedBefore), used);
-    EXPECT_STREQ(L"Main store", label.c_str());
-    EXPECT_EQ(media, mediaOut);
+    EXPECT_EQ(capacity, before.first + before.second);
 
     // More bytes on the drive: the object already made keeps its values.
     WriteFileBytes(m_image.PcPath(L"C:\\filler.bin"), std::string(300000, 'f'));
-    ULONG freeAfter = 0;
-    ASSERT_EQ(S_OK, MakeMountPoint(L"\\Phone\\", L'C')->GetMemFree(&freeAfter));
-    ASSERT_LT(freeAfter, freeBefore);
-    EXPECT_EQ(S_OK, first->get_Free(&freeSpace));
-    EXPECT_EQ(S_OK, first->get_Used(&used));
-    EXPECT_EQ(static_cast<LONG>(freeBefore), freeSpace);
-    EXPECT_EQ(static_cast<LONG>(usedBefore), used);
-    ComPtr<IKVFMMountPoint> second;
-    ASSERT_EQ(S_OK, Folder(L"\\Phone\\").As(second, IID_IKVFMMountPoint));
-    EXPECT_EQ(S_OK, second->get_Free(&freeSpace));
-    EXPECT_EQ(S_OK, second->get_Used(&used));
-    EXPECT_EQ(static_cast<LONG>(freeAfter), freeSpace);
-    EXPECT_EQ(capacity - static_cast<LONG>(freeAfter), used);
+    EXPECT_EQ(before, space(first.Get()));
+    const auto after = space(open().Get());
+    EXPECT_LT(after.first, before.first);
+    EXPECT_EQ(capacity - after.first, after.second);
 
-    const LONG before = DrawId();
+    const LONG drawn = DrawId();
     LONG id = -7;
     EXPECT_EQ(E_NOTIMPL, first->Delete(&id));
     EXPECT_EQ(E_NOTIMPL, first->MoveToPC(B(m_image.PcFolder()).Get(), nullptr, &id));
     EXPECT_EQ(E_NOTIMPL, first->GetFilesAsynch(&id));
     EXPECT_EQ(-7, id);
     EXPECT_EQ(S_OK, first->Format());
-    EXPECT_EQ(before + 1, DrawId());
+    EXPECT_EQ(drawn + 1, DrawId());
 }
 
 // Calls every member of iface's dual interface (and the interfaces it
@@ -677,72 +658,53 @@ TEST_F(ObjectModel, EveryMemberRefusesNullOutParametersAndArrays) {
     EXPECT_EQ(before + 1, DrawId()) << "a refused call drew an id";
 }
 
-TEST_F(ObjectModel, CollectionsCountLookUpAndEnumerateInListOrder) {
+// Counts, names and membership of every listing are checked by the script
+// client; here the results of bad keys and the enumerator's own contract.
+TEST_F(ObjectModel, CollectionsLookUpAndEnumerateInListOrder) {
     BindBrowser();
-    auto numbered = Folder(L"\\Phone\\Pictures\\Numbered\\");
+    auto numbered = Folder(L"\\Phone\\Pictures\\Numbered\\");  // Sub, 1, b.txt
     ComPtr<IKVFMObjects> objects;
     ComPtr<IKVFMFiles> files;
     ComPtr<IKVFMFolders> folders;
     ASSERT_EQ(S_OK, numbered->get_Objects(objects.Receive()));
     ASSERT_EQ(S_OK, numbered->get_Files(files.Receive()));
     ASSERT_EQ(S_OK, numbered->get_Folders(folders.Receive()));
-    LONG count = 0, fileCount = 0, folderCount = 0;
-    EXPECT_EQ(S_OK, objects->get_Count(&count));
-    EXPECT_EQ(S_OK, files->get_Count(&fileCount));
-    EXPECT_EQ(S_OK, folders->get_Count(&folderCount));
-    EXPECT_EQ(3, count);  // Sub, 1, b.txt
-    EXPECT_EQ(2, fileCount);
-    EXPECT_EQ(1, folderCount);
 
-    // Positions count from 1.
-    ComPtr<IKVFMObject> item, firstItem, lastItem;
+    // Positions count from 1; folders come first.
+    ComPtr<IKVFMObject> item, firstItem;
     EXPECT_EQ(E_INVALIDARG, objects->get_Item(Key(LONG(0)), item.Receive()));
     EXPECT_EQ(E_INVALIDARG, objects->get_Item(Key(-1), item.Receive()));
-    EXPECT_EQ(E_FAIL, objects->get_Item(Key(count + 1), item.Receive()));
+    EXPECT_EQ(E_FAIL, objects->get_Item(Key(4), item.Receive()));
     EXPECT_FALSE(item);
     ASSERT_EQ(S_OK, objects->get_Item(Key(1), firstItem.Receive()));
-    ASSERT_EQ(S_OK, objects->get_Item(Key(count), lastItem.Receive()));
-    EXPECT_EQ(L"Sub", NameOf(firstItem.Get()));  // folders come first
-    EXPECT_EQ(1, TypeOf(lastItem.Get()));
+    EXPECT_EQ(L"Sub", NameOf(firstItem.Get()));
+    ASSERT_EQ(S_OK, objects->get_Item(Key(3), item.Receive()));
+    EXPECT_EQ(1, TypeOf(item.Get()));
 
     // A string is always a name, even one that looks like a position; names match case.
-    auto one = B(L"1"), lower = B(L"b.txt"), upper = B(L"B.TXT"), sub = B(L"Sub");
+    auto one = B(L"1"), upper = B(L"B.TXT");
     ASSERT_EQ(S_OK, objects->get_Item(Key(one.Get()), item.Receive()));
     EXPECT_EQ(L"1", NameOf(item.Get()));
-    EXPECT_NE(Identity(firstItem.Get()), Identity(item.Get()));
-    EXPECT_EQ(S_OK, objects->get_Item(Key(lower.Get()), item.Receive()));
     EXPECT_EQ(E_FAIL, objects->get_Item(Key(upper.Get()), item.Receive()));
     EXPECT_FALSE(item);
     ComPtr<IKVFMFile> file;
     ComPtr<IKVFMFolder> folder;
     EXPECT_EQ(S_OK, files->get_Item(Key(one.Get()), file.Receive()));
     EXPECT_EQ(E_FAIL, folders->get_Item(Key(one.Get()), folder.Receive()));
-    EXPECT_EQ(S_OK, folders->get_Item(Key(sub.Get()), folder.Receive()));
-    EXPECT_EQ(L"Sub", NameOf(folder.Get()));
-
-    ComPtr<IKVFMObjects> pictureObjects;
-    ASSERT_EQ(S_OK, Folder(kPictures)->get_Objects(pictureObjects.Receive()));
-    LONG pictureCount = 0;
-    pictureObjects->get_Count(&pictureCount);
-    ASSERT_GE(pictureCount, 1);
-    EXPECT_EQ(E_FAIL, pictureObjects->get_Item(Key(one.Get()), item.Receive()));
 
     // The enumerator yields the items in list order and outlives the collection.
     std::vector<std::wstring> names;
-    std::vector<LONG> kinds;
-    for (LONG i = 1; i <= pictureCount; ++i) {
-        ASSERT_EQ(S_OK, pictureObjects->get_Item(Key(i), item.Receive()));
+    for (LONG i = 1; i <= 3; ++i) {
+        ASSERT_EQ(S_OK, objects->get_Item(Key(i), item.Receive()));
         names.push_back(NameOf(item.Get()));
-        kinds.push_back(TypeOf(item.Get()));
     }
     item.Reset();
-    EXPECT_TRUE(std::is_sorted(kinds.begin(), kinds.end(), std::greater<LONG>())) << "folders before files";
     ComPtr<IUnknown> unknown;
     ComPtr<IEnumVARIANT> enumerator;
-    ASSERT_EQ(S_OK, pictureObjects->get__NewEnum(unknown.Receive()));
+    ASSERT_EQ(S_OK, objects->get__NewEnum(unknown.Receive()));
     ASSERT_EQ(S_OK, unknown.As(enumerator, IID_IEnumVARIANT));
     unknown.Reset();
-    pictureObjects.Reset();
+    objects.Reset();
     for (size_t i = 0; i < names.size(); ++i) {
         com::UniqueVariant v;
         ULONG fetched = 0;
