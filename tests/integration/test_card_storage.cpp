@@ -175,22 +175,23 @@ TEST_F(CardStorage, PhoneErrorOrEndedBindingFailsTheListing) {
 }
 
 
-// Sets the last write time to a local calendar time; returns it as a DATE.
-DATE SetLocalWriteTime(const std::wstring& path, WORD year, WORD month, WORD day, WORD hour) {
-    SYSTEMTIME local = {};
-    local.wYear = year;
-    local.wMonth = month;
-    local.wDay = day;
-    local.wHour = hour;
-    FILETIME localTime, utc;
-    SystemTimeToFileTime(&local, &localTime);
-    LocalFileTimeToFileTime(&localTime, &utc);
+void SetWriteTime(const std::wstring& path, uint64_t utc) {
+    const FILETIME time{static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)};
     HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &utc));
+    EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &time));
     CloseHandle(h);
+}
+
+// Items report their times in the PC's local time.
+DATE LocalDate(uint64_t utc) {
+    const FILETIME time{static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)};
+    FILETIME local;
+    SYSTEMTIME st;
     DATE date = 0;
-    SystemTimeToVariantTime(&local, &date);
+    FileTimeToLocalFileTime(&time, &local);
+    FileTimeToSystemTime(&local, &st);
+    SystemTimeToVariantTime(&st, &date);
     return date;
 }
 
@@ -201,58 +202,95 @@ HRESULT Named(HRESULT (CStorageObject::*action)(BSTR&), CStorageObject& object, 
 }
 
 
-TEST_F(CardStorage, FileAndFolderPropertiesComeFromTheCard) {
+// Phone items read the phone, card items the card drive; the mapping gives
+// the forbidden operations; folders have no attributes or times of the phone.
+TEST_F(CardStorage, PropertiesComeFromThePhoneOrTheCard) {
+    const uint64_t phoneTime = FileTimeUtc(2021, 6, 14, 9, 30, 15), cardTime = FileTimeUtc(2021, 3, 4, 5),
+                   folderTime = FileTimeUtc(2020, 12, 31, 23);
+    Entry photo = File(L"Images\\a.jpg", "jpeg!");
+    photo.modified = phoneTime;
+    m_image.Fill(L'C', {photo});
     BindCard();
     WriteCard(L"a.jpg", "0123456789");
-    const DATE written = SetLocalWriteTime(Card(L"a.jpg"), 2021, 3, 4, 5);
+    SetWriteTime(Card(L"a.jpg"), cardTime);
     ASSERT_TRUE(SetFileAttributesW(Card(L"a.jpg").c_str(), FILE_ATTRIBUTE_READONLY));
-    auto file = PcFile(L"a.jpg");
+    MakeCardDir(L"Sub");
+    SetWriteTime(Card(L"Sub"), folderTime);
+    auto phoneFile = MakeFile(L"\\Phone\\Images\\a.jpg", L"C:\\Images\\a.jpg");
+    auto cardFile = PcFile(L"a.jpg");
+    const struct {
+        const char* what;
+        CFile* file;
+        std::wstring path;
+        ULONG size;
+        DATE changed;
+        bool times;  // the phone gives no creation or access time
+        DWORD readOnly, forbidden;
+        const wchar_t* mime;  // nullptr: not implemented
+    } files[] = {{"phone", phoneFile.get(), L"\\Phone\\Images\\a.jpg", 5, LocalDate(phoneTime), false, 0, 0, L"image/jpeg"},
+                 {"card", cardFile.get(), Virtual(L"a.jpg"), 10, LocalDate(cardTime), true, FILE_ATTRIBUTE_READONLY,
+                  ForbidRename, nullptr}};
     ULONG size = 0;
     DWORD value = 0;
     DATE changed = 0, created = 0, accessed = 0;
-    EXPECT_EQ(S_OK, file->GetSize(&size));
-    EXPECT_EQ(10u, size);
-    EXPECT_EQ(S_OK, file->GetChanged(&changed));
-    EXPECT_NEAR(written, changed, 1.0 / 86400);
-    EXPECT_EQ(S_OK, file->GetCreated(&created));
-    EXPECT_EQ(S_OK, file->GetAccessed(&accessed));
-    EXPECT_GT(created, 0.0);
-    EXPECT_GT(accessed, 0.0);
-    EXPECT_EQ(S_OK, file->GetAttributes(&value));
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), value & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
-    EXPECT_EQ(Virtual(L"a.jpg"), PathOf(file.get()));
-    BSTR text = nullptr;
-    EXPECT_EQ(E_NOTIMPL, file->PutAttributes(0));
-    EXPECT_EQ(E_NOTIMPL, file->GetMIMEType(&text));
-    EXPECT_EQ(E_INVALIDARG, file->GetSize(nullptr));
-    EXPECT_EQ(E_INVALIDARG, file->GetChanged(nullptr));
-    EXPECT_EQ(E_INVALIDARG, file->GetForbiddenOps(nullptr));
-
-    // Forbidden operations: those the mapping sets for the file's folder.
-    EXPECT_EQ(S_OK, file->GetForbiddenOps(&value));
-    EXPECT_EQ(static_cast<DWORD>(ForbidRename), value);
-    MakeCardDir(L"Sub");
-    EXPECT_EQ(S_OK, PcFile(L"Sub\\b.jpg")->GetForbiddenOps(&value));
+    for (const auto& f : files) {
+        com::UniqueBstr mime;
+        EXPECT_EQ(S_OK, f.file->GetSize(&size)) << f.what;
+        EXPECT_EQ(f.size, size) << f.what;
+        EXPECT_EQ(S_OK, f.file->GetChanged(&changed)) << f.what;
+        EXPECT_NEAR(f.changed, changed, 1.0 / 86400) << f.what;
+        EXPECT_EQ(S_OK, f.file->GetCreated(&created)) << f.what;
+        EXPECT_EQ(S_OK, f.file->GetAccessed(&accessed)) << f.what;
+        EXPECT_EQ(f.times, created > 0 && accessed > 0) << f.what;
+        EXPECT_EQ(S_OK, f.file->GetAttributes(&value)) << f.what;
+        EXPECT_EQ(f.readOnly, value & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) << f.what;
+        EXPECT_EQ(S_OK, f.file->GetForbiddenOps(&value)) << f.what;
+        EXPECT_EQ(f.forbidden, value) << f.what;
+        EXPECT_EQ(f.mime ? S_OK : E_NOTIMPL, f.file->GetMIMEType(mime.Receive())) << f.what;
+        EXPECT_EQ(f.mime ? f.mime : L"", std::wstring(mime.IsNull() ? L"" : mime.c_str())) << f.what;
+        EXPECT_EQ(f.path, PathOf(f.file)) << f.what;
+        for (HRESULT hr : {f.file->GetSize(nullptr), f.file->GetChanged(nullptr), f.file->GetForbiddenOps(nullptr)})
+            EXPECT_EQ(E_INVALIDARG, hr) << f.what;
+        if (f.mime) EXPECT_EQ(E_INVALIDARG, f.file->GetMIMEType(nullptr));
+    }
+    // Written straight to the phone; the card's files keep theirs.
+    EXPECT_EQ(S_OK, phoneFile->PutAttributes(FILE_ATTRIBUTE_READONLY));
+    EXPECT_NE(0u, GetFileAttributesW(m_image.PcPath(L"C:\\Images\\a.jpg").c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(S_OK, phoneFile->GetAttributes(&value));
+    EXPECT_NE(0u, value & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(E_NOTIMPL, cardFile->PutAttributes(0));
+    EXPECT_EQ(S_OK, PcFile(L"Sub\\b.jpg")->GetForbiddenOps(&value));  // the rule is for the folder's own files
     EXPECT_EQ(0u, value);
 
-    // A file that is not there.
+    auto phoneFolder = MakeFolder(L"\\Phone\\", L"C:\\");
+    auto cardFolder = PcFolder(L"Sub");
+    EXPECT_EQ(Card(L"Sub\\"), cardFolder->GetRealPath());
+    const struct {
+        const char* what;
+        CFolder* folder;
+        DATE changed;
+        DWORD attributes;
+    } folders[] = {{"phone", phoneFolder.get(), 0.0, 0}, {"card", cardFolder.get(), LocalDate(folderTime), FILE_ATTRIBUTE_DIRECTORY}};
+    ASSERT_HRESULT_SUCCEEDED(m_control->ResetCallCounts());
+    for (const auto& f : folders) {
+        value = 0xABC;
+        EXPECT_EQ(S_OK, f.folder->GetAttributes(&value)) << f.what;
+        EXPECT_EQ(f.attributes, value & 0xFFF) << f.what;
+        EXPECT_EQ(S_OK, f.folder->GetForbiddenOps(&value)) << f.what;  // no rules for these folders
+        EXPECT_EQ(0u, value) << f.what;
+        EXPECT_EQ(S_OK, f.folder->GetChanged(&changed)) << f.what;
+        EXPECT_NEAR(f.changed, changed, 1.0 / 86400) << f.what;
+        EXPECT_EQ(E_NOTIMPL, f.folder->PutAttributes(0)) << f.what;
+        EXPECT_EQ(E_INVALIDARG, f.folder->GetPath(nullptr)) << f.what;
+    }
+    EXPECT_EQ(0, Calls()) << "a folder's answers need no phone call";
+
+    // Not on the card.
     auto missing = PcFile(L"never.jpg");
     EXPECT_EQ(S_OK, missing->GetAttributes(&value));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, value);
     EXPECT_EQ(E_FAIL, missing->GetSize(&size));
     EXPECT_EQ(E_FAIL, missing->GetCreated(&created));
-
-    const DATE folderWritten = SetLocalWriteTime(Card(L"Sub"), 2020, 12, 31, 23);
-    auto folder = PcFolder(L"Sub");
-    EXPECT_EQ(Card(L"Sub\\"), folder->GetRealPath());
-    EXPECT_EQ(S_OK, folder->GetChanged(&changed));
-    EXPECT_NEAR(folderWritten, changed, 1.0 / 86400);
-    EXPECT_EQ(S_OK, folder->GetAttributes(&value));
-    EXPECT_TRUE(value & FILE_ATTRIBUTE_DIRECTORY);
-    value = 0xABC;
-    EXPECT_EQ(S_OK, folder->GetForbiddenOps(&value));  // no rules for this folder
-    EXPECT_EQ(0u, value);
-    EXPECT_EQ(E_NOTIMPL, folder->PutAttributes(0));
     EXPECT_EQ(E_FAIL, PcFolder(L"Missing")->GetChanged(&changed));
     Owned<CFile> none;
     EXPECT_EQ(S_OK, PcFolder(L"Missing")->GetCFiles(none.items));  // cannot be listed: lists nothing

@@ -5,17 +5,13 @@ namespace {
 
 using namespace itest;
 
-const uint64_t kPhotoTime = FileTimeUtc(2021, 6, 14, 9, 30, 15);
-
 // A phone for browser.xml ("phone-browser"): configured, hidden and mapped folders on C:.
 class PhoneStorage : public PhoneTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
         AddPhone();
-        Entry photo = File(L"Images\\a.jpg", "jpeg!");
-        photo.modified = kPhotoTime;
-        m_image.Fill(L'C', {photo, File(L"Images\\ro.png", "png", FILE_ATTRIBUTE_READONLY),
+        m_image.Fill(L'C', {File(L"Images\\a.jpg", "jpeg!"), File(L"Images\\ro.png", "png", FILE_ATTRIBUTE_READONLY),
                             File(L"Images\\secret.dat", "s", FILE_ATTRIBUTE_HIDDEN), Dir(L"Images\\Holiday\\"),
                             File(L"Sounds\\ring.mp3", "mp3"), Dir(L"Sounds\\Sub\\"),
                             File(L"Data\\Documents\\report.txt", "report"), Dir(L"Other\\"),
@@ -23,53 +19,6 @@ protected:
     }
     void BindBrowser() { Bind(SamplePath(L"browser.xml"), L"phone-browser"); }
 };
-
-TEST_F(PhoneStorage, FileAndFolderPropertiesComeFromThePhoneAndTheMapping) {
-    BindBrowser();
-    auto photo = MakeFile(L"\\Phone\\Pictures\\a.jpg", L"C:\\Images\\a.jpg");
-    auto readOnly = MakeFile(L"\\Phone\\Pictures\\ro.png", L"C:\\Images\\ro.png");
-    ULONG size = 0;
-    DATE changed = 0, created = 1;
-    com::UniqueBstr mime;
-    EXPECT_EQ(S_OK, photo->GetSize(&size));
-    EXPECT_EQ(5u, size);
-    EXPECT_EQ(S_OK, photo->GetChanged(&changed));  // the phone's local time
-    FILETIME utc{static_cast<DWORD>(kPhotoTime), static_cast<DWORD>(kPhotoTime >> 32)}, local;
-    SYSTEMTIME st;
-    DATE expected = 0;
-    FileTimeToLocalFileTime(&utc, &local);
-    FileTimeToSystemTime(&local, &st);
-    SystemTimeToVariantTime(&st, &expected);
-    EXPECT_NEAR(expected, changed, 1.0 / 86400);
-    EXPECT_EQ(S_OK, photo->GetCreated(&created));
-    EXPECT_EQ(0.0, created);
-    EXPECT_EQ(S_OK, photo->GetMIMEType(mime.Receive()));
-    EXPECT_STREQ(L"image/jpeg", mime.c_str());
-    EXPECT_EQ(L"\\Phone\\Pictures\\a.jpg", PathOf(photo.get()));
-
-    DWORD attributes = 0;
-    EXPECT_EQ(S_OK, readOnly->GetAttributes(&attributes));
-    EXPECT_NE(0u, attributes & FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(S_OK, photo->GetAttributes(&attributes));
-    EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(S_OK, photo->PutAttributes(FILE_ATTRIBUTE_READONLY));
-    EXPECT_NE(0u, GetFileAttributesW(m_image.PcPath(L"C:\\Images\\a.jpg").c_str()) & FILE_ATTRIBUTE_READONLY);
-
-    auto phone = MakeFolder(L"\\Phone\\", L"C:\\");
-    // Folders have no attributes or times; none of this, nor a null
-    // out-argument, asks the phone.
-    ASSERT_HRESULT_SUCCEEDED(m_control->ResetCallCounts());
-    attributes = 7;
-    EXPECT_EQ(S_OK, phone->GetAttributes(&attributes));
-    EXPECT_EQ(0u, attributes);
-    EXPECT_EQ(S_OK, phone->GetChanged(&changed));
-    EXPECT_EQ(0.0, changed);
-    EXPECT_EQ(E_NOTIMPL, phone->PutAttributes(0));
-    EXPECT_EQ(E_INVALIDARG, photo->GetSize(nullptr));
-    EXPECT_EQ(E_INVALIDARG, photo->GetMIMEType(nullptr));
-    EXPECT_EQ(E_INVALIDARG, phone->GetPath(nullptr));
-    EXPECT_EQ(0, Calls());
-}
 
 TEST_F(PhoneStorage, BrowserListingsHideUnconfiguredItemsAndAddMappedFolders) {
     BindBrowser();
