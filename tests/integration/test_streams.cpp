@@ -53,12 +53,6 @@ std::set<DWORD> ThreadsOfThisProcess() {
     return ids;
 }
 
-// A thread that has ended and that nobody holds a handle to can no longer be opened.
-bool ThreadGone(DWORD id) {
-    com::UniqueHandle thread(OpenThread(SYNCHRONIZE, FALSE, id));
-    return !thread;
-}
-
 // Points TMP and TEMP of this process somewhere else while it lives.
 class TempRedirect {
 public:
@@ -182,8 +176,10 @@ TEST_F(Streams, FirstReadComesBeforeTheCopyEndsAndReleaseCancelsIt) {
     stream.Reset();
     EXPECT_TRUE(AllCleanedUp(baseline)) << "the copy was not cancelled or left something behind";
     EXPECT_FALSE(FileExists(image));
+    // A thread that has ended and that nobody holds a handle to can no longer be opened.
     for (DWORD id : started) {
-        EXPECT_TRUE(WaitUntil([&] { return ThreadGone(id); })) << "thread " << id << " or a handle to it is left";
+        EXPECT_TRUE(WaitUntil([&] { return !com::UniqueHandle(OpenThread(SYNCHRONIZE, FALSE, id)); }))
+            << "thread " << id << " or a handle to it is left";
     }
     // The file object is untouched by its stream's end.
     EXPECT_EQ(kBig, PathOf(file.Get()));
