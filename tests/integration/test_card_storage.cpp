@@ -117,10 +117,12 @@ TEST_F(CardStorage, ListsPhoneChildrenThenCardChildrenKeepingDuplicates) {
 }
 
 // A subfolder the card does not map stays a phone folder; card children the
-// mapping cannot name (other folders of the shared card) are left out.
-TEST_F(CardStorage, MergingFollowsWhatTheCardMappingNames) {
-    PhoneFill({Dir(L"Images"), Dir(L"phone-only")});
+// mapping cannot name (other folders of the shared card) are left out. A phone
+// error or an ended binding fails the listing.
+TEST_F(CardStorage, MergingFollowsTheCardMappingAndFailsWithThePhone) {
+    PhoneFill({File(L"a.jpg", "a"), Dir(L"Images"), Dir(L"phone-only")});
     BindCard();
+    WriteCard(L"c.jpg", "c");
     auto merge = Merge(L"", std::make_shared<PartialCardMapping>(m_mass, L"phone-only"));
     Owned<CFolder> folders;
     ASSERT_EQ(S_OK, merge->GetCFolders(folders.items));
@@ -131,39 +133,15 @@ TEST_F(CardStorage, MergingFollowsWhatTheCardMappingNames) {
             << Narrow(PathOf(child));
     }
 
-    ASSERT_TRUE(CreateDirectoryW((m_drive + m_unique + L"-mapped").c_str(), nullptr));
-    ComPtr<ISCDrive> drive;
-    ASSERT_HRESULT_SUCCEEDED(GetItem(m_device.Get(), L"E:", IID_ISCDrive, drive.ReceiveVoid()));
-    ComPtr<ISCDeviceStorageDirectory> root;
-    ASSERT_HRESULT_SUCCEEDED(drive->get_RootDirectory(root.Receive()));
-    CMergeFolder card(Connector(), B(L"\\Memory card\\").Get(), B(m_drive).Get(), root.Get(), Connector()->GetMapping(),
-                      m_mass, Connector()->CurrentBinding());
     folders.Clear();
-    ASSERT_EQ(S_OK, card.GetCFolders(folders.items));
-    EXPECT_EQ(Paths{Virtual(L"")}, SortedPaths<CMergeFolder>(folders.items, 0, 1));
-    EXPECT_EQ(Paths{Virtual(L"")}, SortedPaths<CPcFolder>(folders.items, 1));
     Owned<CFile> files;
-    ASSERT_EQ(S_OK, card.GetCFiles(files.items));
-    EXPECT_TRUE(files.items.empty());
-}
-
-TEST_F(CardStorage, PhoneErrorOrEndedBindingFailsTheListing) {
-    PhoneFill({File(L"a.jpg", "a"), Dir(L"Sub")});
-    BindCard();
-    WriteCard(L"c.jpg", "c");
-    MakeCardDir(L"Card");
-    auto merge = Merge(L"");
-    ComPtr<IPhoneSimControl> control;
-    ASSERT_HRESULT_SUCCEEDED(GetControl(m_app.Get(), control.Receive()));
-    ASSERT_HRESULT_SUCCEEDED(control->FailCalls(simCallFiles, E_ACCESSDENIED, 1));
-    Owned<CFile> files;
+    FailNext(simCallFiles, E_ACCESSDENIED);
     EXPECT_EQ(E_FAIL, merge->GetCFiles(files.items));
     EXPECT_TRUE(files.items.empty());  // no card files after a phone error
-    ASSERT_HRESULT_SUCCEEDED(control->FailCalls(simCallSubdirectories, E_ACCESSDENIED, 1));
-    Owned<CFolder> folders;
+    FailNext(simCallSubdirectories, E_ACCESSDENIED);
     EXPECT_EQ(E_FAIL, merge->GetCFolders(folders.items));
     EXPECT_TRUE(folders.items.empty());
-    control->FailCalls(0, S_OK, 0);
+    m_control->FailCalls(0, S_OK, 0);
     ASSERT_EQ(S_OK, merge->GetCFiles(files.items));
     EXPECT_EQ(2u, files.items.size());
 
@@ -173,7 +151,6 @@ TEST_F(CardStorage, PhoneErrorOrEndedBindingFailsTheListing) {
     EXPECT_EQ(E_FAIL, merge->GetCFolders(folders.items));
     EXPECT_TRUE(files.items.empty() && folders.items.empty());
 }
-
 
 void SetWriteTime(const std::wstring& path, uint64_t utc) {
     const FILETIME time{static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)};
@@ -325,6 +302,7 @@ TEST_F(CardStorage, NamesThatLeaveTheFolderOrOverflowThePathAreRefused) {
 }
 
 TEST_F(CardStorage, CardRootListsOnlyWhatTheMappingNamesAndExistingMappedFolders) {
+    PhoneFill({});
     BindCard();
     // A folder on the shared card that this configuration does not show.
     const std::wstring stranger = m_drive + m_unique + L"-mapped";
@@ -336,6 +314,21 @@ TEST_F(CardStorage, CardRootListsOnlyWhatTheMappingNamesAndExistingMappedFolders
     Owned<CFile> files;
     ASSERT_EQ(S_OK, root->GetCFiles(files.items));
     EXPECT_TRUE(files.items.empty());  // the root's own files are hidden by the restriction
+
+    // The card's root merged with the phone's E: lists U from both sides, and no files.
+    ComPtr<ISCDrive> drive;
+    ASSERT_HRESULT_SUCCEEDED(GetItem(m_device.Get(), L"E:", IID_ISCDrive, drive.ReceiveVoid()));
+    ComPtr<ISCDeviceStorageDirectory> phoneRoot;
+    ASSERT_HRESULT_SUCCEEDED(drive->get_RootDirectory(phoneRoot.Receive()));
+    CMergeFolder card(Connector(), B(L"\\Memory card\\").Get(), B(m_drive).Get(), phoneRoot.Get(),
+                      Connector()->GetMapping(), m_mass, Connector()->CurrentBinding());
+    folders.Clear();
+    ASSERT_EQ(S_OK, card.GetCFolders(folders.items));
+    EXPECT_EQ(Paths{Virtual(L"")}, SortedPaths<CMergeFolder>(folders.items, 0, 1));
+    EXPECT_EQ(Paths{Virtual(L"")}, SortedPaths<CPcFolder>(folders.items, 1));
+    files.Clear();
+    ASSERT_EQ(S_OK, card.GetCFiles(files.items));
+    EXPECT_TRUE(files.items.empty());
 
     // The configured mapped folder appears once it exists on the card.
     ASSERT_TRUE(CreateDirectoryW((stranger + L"\\Videos").c_str(), nullptr));
