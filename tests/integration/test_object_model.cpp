@@ -129,43 +129,6 @@ TEST_F(ObjectModel, NamesParentsKindsAndIdentities) {
     EXPECT_EQ(Identity(pictures.Get()), Identity(folderContainer.Get()));
 }
 
-TEST_F(ObjectModel, ObjectsNotMadeByTheServiceRefuseWithoutDrawingIds) {
-    BindBrowser();
-    const LONG before = DrawId();
-    com::ComObject<CFMFile>* rawFile = nullptr;
-    com::ComObject<CFMFolder>* rawFolder = nullptr;
-    com::ComObject<CFMMountPoint>* rawMountPoint = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(com::ComObject<CFMFile>::CreateInstance(&rawFile));
-    ComPtr<IKVFMFile> file(rawFile);
-    ASSERT_HRESULT_SUCCEEDED(com::ComObject<CFMFolder>::CreateInstance(&rawFolder));
-    ComPtr<IKVFMFolder> folder(rawFolder);
-    ASSERT_HRESULT_SUCCEEDED(com::ComObject<CFMMountPoint>::CreateInstance(&rawMountPoint));
-    ComPtr<IKVFMMountPoint> mountPoint(rawMountPoint);
-
-    auto name = B(L"x");
-    for (IKVFMObject* object : std::initializer_list<IKVFMObject*>{file.Get(), folder.Get(), mountPoint.Get()}) {
-        com::UniqueBstr path;
-        LONG attributes = 0, id = -7;
-        ComPtr<IKVFMFolder> parent;
-        EXPECT_EQ(E_FAIL, object->get_Path(path.Receive()));
-        EXPECT_EQ(E_FAIL, object->get_FileAttributes(&attributes));
-        EXPECT_EQ(L"unset", NameOf(object));
-        EXPECT_TRUE(FAILED(object->get_Parent(parent.Receive())));
-        EXPECT_TRUE(FAILED(object->Delete(&id)));
-        EXPECT_TRUE(FAILED(object->Rename(name.Get(), &id)));
-        EXPECT_EQ(-7, id);
-    }
-    for (IKVFMFolder* f : {static_cast<IKVFMFolder*>(folder.Get()), static_cast<IKVFMFolder*>(mountPoint.Get())}) {
-        LONG id = -7;
-        ComPtr<IKVFMObjects> objects;
-        EXPECT_TRUE(FAILED(f->GetObjectsAsynch(&id)));
-        EXPECT_TRUE(FAILED(f->NewFolder(name.Get(), &id)));
-        EXPECT_TRUE(FAILED(f->get_Objects(objects.Receive())));
-        EXPECT_EQ(-7, id);
-    }
-    EXPECT_EQ(before + 1, DrawId());
-}
-
 // R1 to R5 and Documents forbid one folder operation and at most one file
 // operation each, so a method that tests another operation's flag is caught;
 // R6 forbids them all at once.
@@ -195,15 +158,46 @@ const char kRulesConfig[] = R"(<applications><devices><device uid="phone-rules">
   </mountpoint>
 </foldermapping></device></devices></applications>)";
 
-TEST_F(ObjectModel, BadArgumentsRefuseBeforeAnIdIsDrawn) {
+TEST_F(ObjectModel, BadArgumentsAndObjectsNotMadeByTheServiceRefuseBeforeAnIdIsDrawn) {
     m_image.Fill(L'C', {File(L"R2\\f.txt", "f"), Dir(L"R1\\"), File(L"Data\\Docs\\d.txt", "docs")});
     BindXml(kRulesConfig, L"phone-rules");
     const LONG before = DrawId();
+    auto pcFolder = B(m_image.PcFolder()), name = B(L"n");
+    // Objects made outside the service belong to no binding.
+    com::ComObject<CFMFile>* rawFile = nullptr;
+    com::ComObject<CFMFolder>* rawFolder = nullptr;
+    com::ComObject<CFMMountPoint>* rawMountPoint = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(com::ComObject<CFMFile>::CreateInstance(&rawFile));
+    ComPtr<IKVFMFile> file(rawFile);
+    ASSERT_HRESULT_SUCCEEDED(com::ComObject<CFMFolder>::CreateInstance(&rawFolder));
+    ComPtr<IKVFMFolder> folder(rawFolder);
+    ASSERT_HRESULT_SUCCEEDED(com::ComObject<CFMMountPoint>::CreateInstance(&rawMountPoint));
+    ComPtr<IKVFMMountPoint> mountPoint(rawMountPoint);
+
+    for (IKVFMObject* object : std::initializer_list<IKVFMObject*>{file.Get(), folder.Get(), mountPoint.Get()}) {
+        com::UniqueBstr path;
+        LONG attributes = 0, id = -7;
+        ComPtr<IKVFMFolder> parent;
+        EXPECT_EQ(E_FAIL, object->get_Path(path.Receive()));
+        EXPECT_EQ(E_FAIL, object->get_FileAttributes(&attributes));
+        EXPECT_EQ(L"unset", NameOf(object));
+        EXPECT_TRUE(FAILED(object->get_Parent(parent.Receive())));
+        EXPECT_TRUE(FAILED(object->Delete(&id)));
+        EXPECT_TRUE(FAILED(object->Rename(name.Get(), &id)));
+        EXPECT_EQ(-7, id);
+    }
+    for (IKVFMFolder* f : {static_cast<IKVFMFolder*>(folder.Get()), static_cast<IKVFMFolder*>(mountPoint.Get())}) {
+        LONG id = -7;
+        ComPtr<IKVFMObjects> objects;
+        EXPECT_TRUE(FAILED(f->GetObjectsAsynch(&id)));
+        EXPECT_TRUE(FAILED(f->NewFolder(name.Get(), &id)));
+        EXPECT_TRUE(FAILED(f->get_Objects(objects.Receive())));
+        EXPECT_EQ(-7, id);
+    }
     auto rule = FileAt(L"\\Phone\\R2\\f.txt");
     auto pictures = Folder(kPictures);
     auto holiday = Folder(L"\\Phone\\Pictures\\Holiday\\");
     ASSERT_TRUE(rule && pictures && holiday);
-    auto pcFolder = B(m_image.PcFolder()), name = B(L"n");
     LONG id = -7;
     // Only the transaction-id argument comes before the forbidden flag.
     EXPECT_EQ(E_INVALIDARG, rule->MoveToPC(pcFolder.Get(), B(L"a\\b").Get(), nullptr));

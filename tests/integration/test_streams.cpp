@@ -340,7 +340,7 @@ TEST_F(Streams, SeekWhileAReadWaitsMovesTheRead) {
     EXPECT_EQ(static_cast<ULONGLONG>(kMediumSize), position.QuadPart);
 }
 
-TEST_F(Streams, FailedCopiesReportTheirResult) {
+TEST_F(Streams, FailedCopiesAndAMissingTempFolderReportTheirResult) {
     Start();
     auto file = FileAt(kMedium);
     const LONG baseline = com::Module().LockCount();
@@ -376,20 +376,15 @@ TEST_F(Streams, FailedCopiesReportTheirResult) {
     stream.Reset();
     refusedStream.Reset();
     EXPECT_TRUE(AllCleanedUp(baseline));
-}
 
-TEST_F(Streams, EveryStreamHasItsOwnFolderAndNoTempFolderMeansNoMemory) {
-    Start();
-    auto file = FileAt(kSmall);
-    const LONG baseline = com::Module().LockCount();
+    // Every stream has its own folder.
+    file = FileAt(kSmall);
     auto first = StreamOn(file.Get());
     auto second = StreamOn(file.Get());
     ASSERT_TRUE(first && second);
-    char buffer[8] = {};
-    ULONG read = 0;
-    ASSERT_EQ(S_OK, first->Read(buffer, 4, &read));
-    ASSERT_EQ(S_OK, second->Read(buffer, 4, &read));
-    EXPECT_EQ(kSmallText.substr(0, 4), Bytes(buffer, read));
+    ASSERT_EQ(S_OK, first->Read(buffer.data(), 4, &read));
+    ASSERT_EQ(S_OK, second->Read(buffer.data(), 4, &read));
+    EXPECT_EQ(kSmallText.substr(0, 4), Bytes(buffer.data(), read));
     auto folders = ImageFolders();
     ASSERT_EQ(2u, folders.size());
     EXPECT_NE(folders[0], folders[1]);
@@ -403,19 +398,19 @@ TEST_F(Streams, EveryStreamHasItsOwnFolderAndNoTempFolderMeansNoMemory) {
     // No temporary folder: the first read fails as if out of memory, and
     // leaves nothing; once there is one again, the same stream works.
     const std::wstring missing = m_temp->Path() + L"\\missing";
-    auto stream = StreamOn(file.Get());
+    stream = StreamOn(file.Get());
     ASSERT_TRUE(stream);
     {
         TempRedirect nowhere(missing);
-        EXPECT_EQ(E_OUTOFMEMORY, stream->Read(buffer, 4, &read));
+        EXPECT_EQ(E_OUTOFMEMORY, stream->Read(buffer.data(), 4, &read));
         EXPECT_EQ(0u, read);
-        EXPECT_EQ(E_OUTOFMEMORY, stream->Read(buffer, 4, &read));
+        EXPECT_EQ(E_OUTOFMEMORY, stream->Read(buffer.data(), 4, &read));
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(missing.c_str()));
     EXPECT_TRUE(ImageFolders().empty());
     EXPECT_EQ(baseline + 1, com::Module().LockCount()) << "no copy object is left";
-    ASSERT_EQ(S_OK, stream->Read(buffer, 4, &read));
-    EXPECT_EQ(kSmallText.substr(0, 4), Bytes(buffer, read));
+    ASSERT_EQ(S_OK, stream->Read(buffer.data(), 4, &read));
+    EXPECT_EQ(kSmallText.substr(0, 4), Bytes(buffer.data(), read));
     EXPECT_EQ(1u, ImageFolders().size());
     stream.Reset();
     EXPECT_TRUE(AllCleanedUp(baseline));
