@@ -541,19 +541,13 @@ int SweepNullOutParameters(IDispatch* iface) {
             for (UINT i = 0; i < n; ++i) {
                 const ELEMDESC& e = desc->lprgelemdescParam[i];
                 VariantInit(&values[i]);
+                values[i].vt = types[i] = VT_UI8;  // 0: a null pointer or the number 0
                 args[i] = &values[i];
-                types[i] = VT_UI8;
-                if (e.tdesc.vt == VT_PTR) {
-                    hasOut |= (e.paramdesc.wParamFlags & (PARAMFLAG_FOUT | PARAMFLAG_FRETVAL)) != 0;
-                    values[i].vt = VT_UI8;  // a null pointer
-                } else if (e.tdesc.vt == VT_BSTR) {
-                    values[i].vt = VT_UI8;
-                    values[i].ullVal = reinterpret_cast<ULONG_PTR>(text.Get());
-                } else if (e.tdesc.vt == VT_VARIANT) {
+                hasOut |= e.tdesc.vt == VT_PTR && (e.paramdesc.wParamFlags & (PARAMFLAG_FOUT | PARAMFLAG_FRETVAL));
+                if (e.tdesc.vt == VT_BSTR) values[i].ullVal = reinterpret_cast<ULONG_PTR>(text.Get());
+                if (e.tdesc.vt == VT_VARIANT) {
                     types[i] = VT_VARIANT;
                     args[i] = &empty;
-                } else {
-                    values[i].vt = VT_UI8;
                 }
             }
             com::UniqueBstr name;
