@@ -228,7 +228,9 @@ TEST_F(CardStorage, PropertiesComeFromThePhoneOrTheCard) {
         EXPECT_EQ(f.path, PathOf(f.file)) << f.what;
         for (HRESULT hr : {f.file->GetSize(nullptr), f.file->GetChanged(nullptr), f.file->GetForbiddenOps(nullptr)})
             EXPECT_EQ(E_INVALIDARG, hr) << f.what;
-        if (f.mime) EXPECT_EQ(E_INVALIDARG, f.file->GetMIMEType(nullptr));
+        if (f.mime) {
+            EXPECT_EQ(E_INVALIDARG, f.file->GetMIMEType(nullptr));
+        }
     }
     // Written straight to the phone; the card's files keep theirs.
     EXPECT_EQ(S_OK, phoneFile->PutAttributes(FILE_ATTRIBUTE_READONLY));

@@ -66,7 +66,9 @@ TEST_F(ObjectModel, PathsAreNormalisedAndBadPathsRefused) {
         const HRESULT hr = r.asFolder ? m_fm->CreateFMFolder(B(r.path).Get(), folder.Receive())
                                       : m_fm->CreateFMFile(B(r.path).Get(), file.Receive());
         EXPECT_TRUE(FAILED(hr)) << Narrow(r.path);
-        if (r.expected != S_FALSE) EXPECT_EQ(r.expected, hr) << Narrow(r.path);
+        if (r.expected != S_FALSE) {
+            EXPECT_EQ(r.expected, hr) << Narrow(r.path);
+        }
         EXPECT_FALSE(folder || file) << Narrow(r.path);
     }
     ComPtr<IKVFMFolder> missing;
