@@ -15,16 +15,7 @@ class ObjectModel : public PhoneTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
-        DeviceSpec phone;
-        phone.imei = kImei;
-        phone.drives[0].label = L"Main store";
-        phone.drives[0].capacity = 16u << 20;
-        phone.drives[0].free = -1;  // follows what the drive's folder holds
-        DriveSpec card;
-        card.letter = L'E';
-        card.removable = true;
-        phone.drives.push_back(card);
-        m_image.AddDevice(phone);
+        AddPhone(true);  // C: 64 MB, its free space following what it holds
         m_image.Fill(L'C', {File(L"Images\\a.jpg", "jpeg!"),
                             File(L"Images\\ro.png", "png", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
                             File(L"Images\\scratch.txt", "s"), Dir(L"Images\\Holiday\\"), Dir(L"Images\\Empty\\"),
@@ -477,7 +468,7 @@ TEST_F(ObjectModel, MountPointShowsTheDriveAsItWasWhenOpened) {
     const auto before = space(first.Get());
     LONG capacity = 0;
     EXPECT_EQ(S_OK, first->get_Capacity(&capacity));
-    EXPECT_EQ(16 << 20, capacity);
+    EXPECT_EQ(64 << 20, capacity);
     EXPECT_EQ(capacity, before.first + before.second);
 
     // More bytes on the drive: the object already made keeps its values.

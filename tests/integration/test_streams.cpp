@@ -81,14 +81,7 @@ class Streams : public PhoneTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
-        DeviceSpec phone;
-        phone.imei = kImei;
-        phone.drives[0].capacity = 1ull << 30;
-        DriveSpec card;
-        card.letter = L'E';
-        card.removable = true;
-        phone.drives.push_back(card);
-        m_image.AddDevice(phone);
+        AddPhone(true);
         m_image.Fill(L'C', {File(L"Images\\small.txt", kSmallText), Sized(L"Images\\medium.bin", kMediumSize)});
     }
     void TearDown() override {
