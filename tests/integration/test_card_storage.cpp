@@ -1,4 +1,4 @@
-// The memory card's items on its PC drive, below the object model: properties, names, listings, copies.
+// Memory card items on its PC drive, below the object model: properties (beside the phone's), names, listings, copies.
 #include "test_fixture.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// Phone files, folders and drives below the object model: properties, listings, drive values, failures.
+// Phone files, folders and drives below the object model: listings, drive values, failures.
 #include "test_fixture.h"
 
 namespace {
