@@ -739,31 +739,29 @@ TEST_F(ObjectModel, ObjectsOpenedBeforeUnbindingFailCleanly) {
     auto photo = FileAt(L"\\Phone\\Pictures\\a.jpg");
     auto phone = Folder(L"\\Phone\\");
     const LONG before = DrawId();
-
-    ASSERT_EQ(S_OK, Unbind());
     ComPtr<IKVFMObjects> objects;
     ComPtr<IKVFMFiles> files;
-    ComPtr<IKVFMFolder> parent;
+    ComPtr<IKVFMFolder> parent, reopened;
     LONG id = -7;
-    EXPECT_TRUE(FAILED(pictures->get_Objects(objects.Receive())));
-    EXPECT_TRUE(FAILED(pictures->get_Files(files.Receive())));
-    EXPECT_TRUE(FAILED(pictures->GetObjectsAsynch(&id)));
-    EXPECT_TRUE(FAILED(pictures->get_Parent(parent.Receive())));
-    EXPECT_TRUE(FAILED(photo->get_Parent(parent.Receive())));
-    EXPECT_TRUE(FAILED(phone->get_Objects(objects.Receive())));
-    EXPECT_TRUE(FAILED(phone->GetObjectsAsynch(&id)));
-    EXPECT_FALSE(objects || files || parent);
-    EXPECT_EQ(-7, id);
-    auto path = B(kPictures);
-    ComPtr<IKVFMFolder> reopened;
-    EXPECT_EQ(E_FAIL, m_fm->CreateFMFolder(path.Get(), reopened.Receive()));
-
-    // Bound again: new objects work, those of the old binding still refuse.
-    ASSERT_EQ(S_OK, Rebind(L"phone-browser"));
-    EXPECT_EQ(S_OK, m_fm->CreateFMFolder(path.Get(), reopened.Receive()));
-    EXPECT_TRUE(FAILED(pictures->get_Objects(objects.Receive())));
-    EXPECT_TRUE(FAILED(pictures->GetObjectsAsynch(&id)));
-    EXPECT_EQ(-7, id);
+    const std::pair<const char*, std::function<HRESULT()>> calls[] = {
+        {"Objects", [&] { return pictures->get_Objects(objects.Receive()); }},
+        {"Files", [&] { return pictures->get_Files(files.Receive()); }},
+        {"GetObjectsAsynch", [&] { return pictures->GetObjectsAsynch(&id); }},
+        {"folder Parent", [&] { return pictures->get_Parent(parent.Receive()); }},
+        {"file Parent", [&] { return photo->get_Parent(parent.Receive()); }},
+        {"drive Objects", [&] { return phone->get_Objects(objects.Receive()); }},
+        {"drive GetObjectsAsynch", [&] { return phone->GetObjectsAsynch(&id); }},
+    };
+    ASSERT_EQ(S_OK, Unbind());
+    EXPECT_EQ(E_FAIL, m_fm->CreateFMFolder(B(kPictures).Get(), reopened.Receive()));
+    // Bound again, new objects work; those of the old binding still refuse.
+    for (const char* when : {"after unbinding", "after binding again"}) {
+        for (const auto& call : calls) EXPECT_TRUE(FAILED(call.second())) << call.first << " " << when;
+        EXPECT_FALSE(objects || files || parent) << when;
+        EXPECT_EQ(-7, id) << when;
+        ASSERT_EQ(S_OK, Rebind(L"phone-browser"));
+    }
+    EXPECT_EQ(S_OK, m_fm->CreateFMFolder(B(kPictures).Get(), reopened.Receive()));
     EXPECT_EQ(before + 1, DrawId());
 }
 
