@@ -5,8 +5,8 @@ namespace {
 
 using namespace itest;
 
-constexpr DISPID kDeleteCompleted = evtest::kDeleted, kRenameCompleted = evtest::kRenamed,
-                 kNewFolderCompleted = evtest::kFolderMade, kFileProgress = Sink::kFileProgress;
+constexpr DISPID kDeleteCompleted = kDispidDeleteCompleted, kRenameCompleted = kDispidRenameCompleted,
+                 kNewFolderCompleted = kDispidNewFolderCompleted, kFileProgress = Sink::kFileProgress;
 constexpr ULONG kOk = KVFM_OK, kFailed = KVFM_E_FAILED, kDisconnected = KVFM_E_DISCONNECTED,
                 kExists = KVFM_E_ALREADY_EXISTS, kDenied = KVFM_E_ACCESS_DENIED, kNoSpace = KVFM_E_NO_SPACE,
                 kAborted = KVFM_ABORTED;
@@ -43,10 +43,10 @@ protected:
     // cancelAnswer; a second completion would fail the outcome.
     Outcome RunOn(IUnknown* object, const std::function<HRESULT(LONG*)>& start, SHORT cancelAnswer = 0) {
         auto sink = Sink::Create();
-        sink->AnswerCancel(cancelAnswer);
+        sink->AnswerFileProgress(cancelAnswer);
         Advise(object, sink.Get());
         const LONG id = Run(sink.Get(), start);
-        return Outcome{sink->Completion(id), sink->Of(id, kFileProgress)};
+        return Outcome{OneCompletion(sink.Get(), id), sink->Of(id, kFileProgress)};
     }
 };
 
@@ -287,7 +287,7 @@ TEST_F(DeviceOperations, OperationsOfAnUnboundServiceReportDisconnected) {
     ASSERT_EQ(S_OK, Rebind(L"pc-card"));
     DrawId();
     for (const auto& e : expected) {
-        Outcome out{e.sink->Completion(e.id), e.sink->Of(e.id, kFileProgress)};
+        Outcome out{OneCompletion(e.sink, e.id), e.sink->Of(e.id, kFileProgress)};
         EXPECT_ONE_COMPLETION(out, e.kind, kDisconnected);
         EXPECT_TRUE(out.progress.empty());
         EXPECT_FALSE(out.end.object);

@@ -5,8 +5,9 @@ namespace {
 
 using namespace itest;
 
-constexpr DISPID kCopyToPc = evtest::kCopiedToPc, kMoveToPc = evtest::kMovedToPc, kCopyFromPc = evtest::kFileCopiedIn,
-                 kMoveFromPc = evtest::kFileMovedIn, kProgress = Sink::kProgress, kFileProgress = Sink::kFileProgress;
+constexpr DISPID kCopyToPc = kDispidCopyToPCCompleted, kMoveToPc = kDispidMoveToPCCompleted,
+                 kCopyFromPc = kDispidCopyFileFromPCCompleted, kMoveFromPc = kDispidMoveFileFromPCCompleted,
+                 kProgress = Sink::kProgress, kFileProgress = Sink::kFileProgress;
 constexpr ULONG kAborted = static_cast<ULONG>(KVFM_ABORTED);
 
 LONG SizeOf(IKVFMFile* file) {
@@ -66,7 +67,7 @@ protected:
     }
     // The transaction ended with exactly one completion, of this kind and result.
     void ExpectOneCompletion(LONG id, DISPID kind, ULONG result) {
-        auto e = m_sink->Completion(id);
+        auto e = OneCompletion(m_sink.Get(), id);
         EXPECT_EQ(kind, e.id) << id;
         EXPECT_EQ(result, e.result) << id;
         if (result != 0) {
@@ -120,12 +121,12 @@ TEST_F(PhoneTransfers, CopiesAndMovesBothWaysCarryContentObjectsAndProgress) {
     ExpectOneCompletion(over, kCopyFromPc, 0);
     EXPECT_TRUE(m_sink->Of(over, Sink::kReplaceFile).empty());
     EXPECT_EQ("new", ReadFileBytes(OnPhone(L"stays.txt")));
-    auto copied = NewFile(m_sink->Completion(copyIn)), moved = NewFile(m_sink->Completion(moveIn));
+    auto copied = NewFile(OneCompletion(m_sink.Get(), copyIn)), moved = NewFile(OneCompletion(m_sink.Get(), moveIn));
     EXPECT_EQ(kPictures + L"up.bin", PathOf(copied.Get()));
     EXPECT_EQ(300000, SizeOf(copied.Get()));
     EXPECT_EQ(kPictures + L"moving.txt", PathOf(moved.Get()));
     EXPECT_EQ(2, SizeOf(moved.Get()));
-    EXPECT_EQ((std::vector<VARTYPE>{VT_UI4, VT_I4}), m_sink->Completion(moveOut).types);
+    EXPECT_EQ((std::vector<VARTYPE>{VT_UI4, VT_I4}), OneCompletion(m_sink.Get(), moveOut).types);
 
     EXPECT_EQ(PatternBytes(300000), ReadFileBytes(OnPhone(L"up.bin")));
     EXPECT_TRUE(FileExists(up));
@@ -155,13 +156,13 @@ TEST_F(PhoneTransfers, CancelFailuresAndFolderWithoutStorageEndInOneFailureEvent
     const std::wstring big = m_image.WritePcFile(L"big-up.bin", 300000);
     const LONG before = DrawId();
     // Both progress events share one flag: set in the first, seen in the second.
-    m_sink->CancelFromProgress(before + 1);
-    m_sink->CancelFromFileProgress(before + 2);
-    m_sink->CancelFromProgress(before + 3);
+    m_sink->CancelTransaction(before + 1, kProgress);
+    m_sink->CancelTransaction(before + 2, kFileProgress);
+    m_sink->CancelTransaction(before + 3, kProgress);
     const LONG copyOut = ToPc(PhoneFile(L"big.bin").Get(), false), moveIn = FromPc(m_pictures.Get(), true, big);
     const LONG moveOut = ToPc(PhoneFile(L"big.bin").Get(), true);
     ASSERT_EQ(before + 3, moveOut);
-    for (LONG id : {copyOut, moveIn, moveOut}) EXPECT_EQ(kAborted, m_sink->Completion(id).result) << id;
+    for (LONG id : {copyOut, moveIn, moveOut}) EXPECT_EQ(kAborted, OneCompletion(m_sink.Get(), id).result) << id;
     EXPECT_NE(0, m_sink->Of(copyOut, kFileProgress).at(0).cancelOnArrival);
     EXPECT_FALSE(FileExists(Pc(L"big.bin")));
     EXPECT_FALSE(FileExists(OnPhone(L"big-up.bin")));
@@ -275,7 +276,7 @@ TEST_F(PhoneTransfers, TransfersQueuedBehindAWaitingCopyRunInOrder) {
     for (const auto& e : m_sink->All())
         if (Sink::IsCompletion(e.id)) order.push_back(e.transactionId);
     EXPECT_EQ((std::vector<LONG>{first, second, third}), order);
-    EXPECT_EQ(0u, m_sink->Completion(second).result);
+    EXPECT_EQ(0u, OneCompletion(m_sink.Get(), second).result);
     EXPECT_EQ("2nd", ReadFileBytes(OnPhone(L"second.txt")));
     EXPECT_EQ("small", ReadFileBytes(Pc(L"small.txt")));
 }
@@ -308,8 +309,8 @@ TEST_F(CardTransfers, CopiesAndMovesGoThroughThePcDrive) {
     const LONG intoMerged = FromPc(merged.Get(), false, up);
     const LONG copyOut = ToPc(CardFile(L"a.bin").Get(), false), moveOut = ToPc(CardFile(L"b.bin").Get(), true);
 
-    auto copied = NewFile(m_sink->Completion(copyIn)), moved = NewFile(m_sink->Completion(moveIn)),
-         phoneSide = NewFile(m_sink->Completion(intoMerged));
+    auto copied = NewFile(OneCompletion(m_sink.Get(), copyIn)), moved = NewFile(OneCompletion(m_sink.Get(), moveIn)),
+         phoneSide = NewFile(OneCompletion(m_sink.Get(), intoMerged));
     EXPECT_EQ(Virtual(L"c\\up.bin"), PathOf(copied.Get()));
     EXPECT_EQ(300000, SizeOf(copied.Get()));
     EXPECT_EQ(Virtual(L"c\\mv.txt"), PathOf(moved.Get()));
@@ -338,8 +339,8 @@ TEST_F(CardTransfers, CopiesAndMovesGoThroughThePcDrive) {
 TEST_F(CardTransfers, CancelsAndFailedStepsLeaveEachFileInOnePlace) {
     const std::wstring up = m_image.WritePcFile(L"up.bin", 300000), held = m_image.WritePcFile(L"held.txt", "held");
     const LONG before = DrawId();
-    m_sink->CancelFromFileProgress(before + 1);
-    m_sink->CancelFromProgress(before + 2);
+    m_sink->CancelTransaction(before + 1, kFileProgress);
+    m_sink->CancelTransaction(before + 2, kProgress);
     ExpectOneCompletion(ToPc(CardFile(L"a.bin").Get(), true), kMoveToPc, kAborted);
     ExpectOneCompletion(FromPc(m_folder.Get(), true, up), kMoveFromPc, kAborted);
     EXPECT_FALSE(FileExists(Pc(L"a.bin")));
@@ -356,7 +357,7 @@ TEST_F(CardTransfers, CancelsAndFailedStepsLeaveEachFileInOnePlace) {
     com::UniqueHandle handle(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(handle);
     const LONG heldId = FromPc(m_folder.Get(), true, held);
-    const auto heldEnd = m_sink->Completion(heldId);
+    const auto heldEnd = OneCompletion(m_sink.Get(), heldId);
     handle.Reset();
     EXPECT_EQ(static_cast<ULONG>(KVFM_E_FAILED), heldEnd.result);
     EXPECT_EQ("held", ReadFileBytes(Card(L"c\\held.txt")));

@@ -27,17 +27,15 @@
 #include "mapping/PcFile.h"
 #include "mapping/PcFolder.h"
 #include "module/FMService.h"
+#include "operations/AsynchOperation.h"
 #include "operations/Callbacks.h"
-#include "test_folder_events_sink.h"
 #include "../support/log_capture.h"
 
 namespace itest {
 
 using com::ComPtr;
 using namespace phonesim::kit;
-using evtest::Advise;
-using evtest::EventPoint;
-using Sink = evtest::FolderSink;
+using Sink = FolderEvents;
 using Paths = std::vector<std::wstring>;
 // A folder tree below a folder: relative path -> bytes; folders end with "\".
 using Tree = std::map<std::wstring, std::string>;
@@ -94,6 +92,26 @@ inline VARIANT Key(BSTR name) {
     v.vt = VT_BSTR;
     v.bstrVal = name;
     return v;
+}
+
+inline ComPtr<IConnectionPoint> EventPoint(IUnknown* object) {
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    if (object && SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid())))
+        container->FindConnectionPoint(DIID__IKVFMFolderEvents, point.Receive());
+    return point;
+}
+inline DWORD Advise(IUnknown* object, Sink* sink) {
+    const DWORD cookie = sink->Advise(object);
+    EXPECT_NE(0u, cookie) << "not advised";
+    return cookie;
+}
+// The one completion of id: a failure when none or several came.
+inline Sink::Event OneCompletion(Sink* sink, LONG id) {
+    EXPECT_TRUE(sink->WaitFor(id)) << "no completion for " << id;
+    const auto all = sink->Completions(id);
+    EXPECT_EQ(1u, all.size()) << "completions of " << id;
+    return all.empty() ? Sink::Event() : all[0];
 }
 
 // Paths of a listing in listing order; the objects are deleted.

@@ -7,8 +7,8 @@ namespace {
 
 using namespace itest;
 
-constexpr DISPID kCopyToPc = evtest::kCopiedToPc, kMoveToPc = evtest::kMovedToPc,
-                 kCopyFolderFromPc = evtest::kFolderCopiedIn, kMoveFolderFromPc = evtest::kFolderMovedIn,
+constexpr DISPID kCopyToPc = kDispidCopyToPCCompleted, kMoveToPc = kDispidMoveToPCCompleted,
+                 kCopyFolderFromPc = kDispidCopyFolderFromPCCompleted, kMoveFolderFromPc = kDispidMoveFolderFromPCCompleted,
                  kFileProgress = Sink::kFileProgress, kReplaceFile = Sink::kReplaceFile,
                  kReplaceFolder = Sink::kReplaceFolder;
 const wchar_t kPictures[] = L"\\Phone\\Pictures\\";
@@ -212,7 +212,7 @@ TEST_F(PhoneTrees, CopyToPcBuildsTheTreeAndAsksOncePerExistingFolder) {
 
     // Merging answer: a question for every existing folder, the last answer offered next.
     WriteFileBytes(out + L"\\Album\\p1.jpg", "changed");
-    m_sink->AnswerFolders([](const std::wstring&, LONG& answer) { return answer = 1, true; });
+    m_sink->AnswerFolders(1);
     Outcome again = CopyOut(album.Get(), out);
     EXPECT_EQ(kOk, again.result);
     EXPECT_EQ((std::vector<std::wstring>{L"Album", L"Blank", L"Inner", L"Deeper", L"Other"}), again.folderQuestions);
@@ -222,7 +222,7 @@ TEST_F(PhoneTrees, CopyToPcBuildsTheTreeAndAsksOncePerExistingFolder) {
 
     // Merge all: the first question is the only one.
     WriteFileBytes(out + L"\\Album\\Other\\p4.jpg", "changed");
-    m_sink->AnswerFolders([](const std::wstring&, LONG& answer) { return answer = 2, true; });
+    m_sink->AnswerFolders(2);
     Outcome all = CopyOut(album.Get(), out);
     EXPECT_EQ(kOk, all.result);
     EXPECT_EQ(std::vector<std::wstring>{L"Album"}, all.folderQuestions);
@@ -247,7 +247,7 @@ TEST_F(PhoneTrees, CopyToPcSkipsOrAbortsAsAnswered) {
 
     // Skipping Inner leaves it and everything below it; the walk goes on.
     scribble({L"p1.jpg", L"Inner\\p2.jpg", L"Inner\\Deeper\\p3.jpg", L"Other\\p4.jpg"});
-    m_sink->AnswerFolders([](const std::wstring& name, LONG& answer) { return answer = name == L"Inner" ? 3 : 1, true; });
+    m_sink->AnswerFolders(1, {{L"Inner", 3}});
     Outcome skipped = CopyOut(album.Get(), out);
     EXPECT_EQ(kOk, skipped.result);
     EXPECT_EQ((std::vector<std::wstring>{L"Album", L"Blank", L"Inner", L"Other"}), skipped.folderQuestions);
@@ -258,7 +258,7 @@ TEST_F(PhoneTrees, CopyToPcSkipsOrAbortsAsAnswered) {
 
     // Aborting at Inner keeps what was copied before it (the top folder's files).
     scribble({L"p1.jpg", L"Other\\p4.jpg"});
-    m_sink->AnswerFolders([](const std::wstring& name, LONG& answer) { return answer = name == L"Inner" ? 4 : 1, true; });
+    m_sink->AnswerFolders(1, {{L"Inner", 4}});
     Outcome aborted = CopyOut(album.Get(), out);
     EXPECT_EQ(kAborted, aborted.result);
     EXPECT_EQ("one", read(L"p1.jpg"));
@@ -268,7 +268,7 @@ TEST_F(PhoneTrees, CopyToPcSkipsOrAbortsAsAnswered) {
     // Skip or abort for the top folder: nothing is copied.
     for (LONG answer : {3, 4}) {
         scribble({L"p1.jpg"});
-        m_sink->AnswerFolders([answer](const std::wstring&, LONG& a) { return a = answer, true; });
+        m_sink->AnswerFolders(answer);
         Outcome top = CopyOut(album.Get(), out);
         EXPECT_EQ(kAborted, top.result) << answer;
         EXPECT_EQ(std::vector<std::wstring>{L"Album"}, top.folderQuestions) << answer;
@@ -276,7 +276,7 @@ TEST_F(PhoneTrees, CopyToPcSkipsOrAbortsAsAnswered) {
     }
 
     // An answer left untouched is the initial skip: the existing top folder aborts.
-    m_sink->AnswerFolders(nullptr);
+    m_sink->AnswerFolders(-1);
     Outcome untouched = CopyOut(album.Get(), out);
     EXPECT_EQ(kAborted, untouched.result);
     EXPECT_EQ(std::vector<LONG>{3}, untouched.offered);
@@ -310,7 +310,7 @@ TEST_F(PhoneTrees, MoveToPcEmptiesTheDeviceTreeAndStopsAtAFileThatCannotGo) {
     // Deepest first: In\Deep was the one refused; In (not empty) and Mv stay with it.
     EXPECT_EQ((Tree{{L"In\\", ""}, {L"In\\Deep\\", ""}}), ReadTree(OnPhone(L"Mv")));
     ASSERT_HRESULT_SUCCEEDED(m_control->FailCalls(simCallDeleteDirectory, S_OK, 0));
-    m_sink->AnswerFolders([](const std::wstring&, LONG& answer) { return answer = 2, true; });
+    m_sink->AnswerFolders(2);
     Outcome rest = CopyOut(Watched(L"\\Phone\\Pictures\\Mv\\").Get(), out, true);
     EXPECT_EQ(kOk, rest.result);
     EXPECT_FALSE(Exists(OnPhone(L"Mv")));
