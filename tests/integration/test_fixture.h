@@ -106,6 +106,11 @@ inline DWORD Advise(IUnknown* object, Sink* sink) {
     EXPECT_NE(0u, cookie) << "not advised";
     return cookie;
 }
+// Every path of there exists and none of gone does.
+inline void ExpectPaths(const Paths& there, const Paths& gone = {}) {
+    for (const auto& path : there) EXPECT_TRUE(Exists(path)) << Narrow(path) << " is missing";
+    for (const auto& path : gone) EXPECT_FALSE(Exists(path)) << Narrow(path) << " is still there";
+}
 // The one completion of id: a failure when none or several came.
 inline Sink::Event OneCompletion(Sink* sink, LONG id) {
     EXPECT_TRUE(sink->WaitFor(id)) << "no completion for " << id;
