@@ -59,6 +59,11 @@ protected:
     Outcome Out(IKVFMFolder* folder, bool move, const std::wstring& pcFolder, const wchar_t* name = nullptr) {
         return Transfer(move ? kMoveToPc : kCopyToPc, [&](LONG* id) { return ToPc(folder, move, pcFolder, name, id); });
     }
+    // A new PC folder.
+    std::wstring PcDir(const std::wstring& name) {
+        EXPECT_TRUE(CreateDirectoryW(Pc(name).c_str(), nullptr)) << Narrow(name);
+        return Pc(name);
+    }
     static HRESULT ToPc(IKVFMFolder* folder, bool move, const std::wstring& pcFolder, const wchar_t* name, LONG* id) {
         auto f = B(pcFolder), n = B(name ? name : L"");
         return move ? folder->MoveToPC(f.Get(), name ? n.Get() : nullptr, id)
@@ -91,9 +96,6 @@ protected:
     Outcome CopyIn(const std::wstring& source, const wchar_t* name = nullptr, bool move = false) {
         return In(m_pictures.Get(), move, source, name);
     }
-    Outcome CopyOut(IKVFMFolder* folder, const std::wstring& pcFolder, bool move = false, const wchar_t* name = nullptr) {
-        return Out(folder, move, pcFolder, name);
-    }
 
     ComPtr<IKVFMFolder> m_pictures;
 };
@@ -120,14 +122,12 @@ TEST_F(PhoneTrees, CopyFromPcBuildsTheTreeUnderItsOwnOrTheGivenName) {
     EXPECT_EQ(kOk, named.result);
     EXPECT_EQ(L"\\Phone\\Pictures\\Renamed\\", PathOf(named.object.Get()));
     EXPECT_EQ(kSource, ReadTree(OnPhone(L"Renamed")));
-    EXPECT_FALSE(Exists(OnPhone(L"Renamed\\Tree")));
 
     // An empty folder gives an empty folder.
-    ASSERT_TRUE(CreateDirectoryW(Pc(L"Lonely").c_str(), nullptr));
-    Outcome lonely = CopyIn(Pc(L"Lonely"));
+    Outcome lonely = CopyIn(PcDir(L"Lonely"));
     EXPECT_EQ(kOk, lonely.result);
     EXPECT_EQ(L"\\Phone\\Pictures\\Lonely\\", PathOf(lonely.object.Get()));
-    EXPECT_TRUE(Exists(OnPhone(L"Lonely")));
+    ExpectPaths({OnPhone(L"Lonely")}, {OnPhone(L"Renamed\\Tree")});
     EXPECT_TRUE(ReadTree(OnPhone(L"Lonely")).empty());
     EXPECT_TRUE(lonely.progressNames.empty());
 }
@@ -155,7 +155,6 @@ TEST_F(PhoneTrees, CopyFromPcMergesSilentlyAndReportsFailuresOnce) {
     Outcome missing = CopyIn(Pc(L"Nowhere"));
     EXPECT_EQ(static_cast<ULONG>(KVFM_E_FAILED), missing.result);
     EXPECT_FALSE(missing.object);
-    EXPECT_FALSE(Exists(OnPhone(L"Nowhere")));
 
     // A file fails to reach the phone: the walk stops there with its result.
     WriteTree(Pc(L"Failing"), {{L"first.txt", "1"}, {L"Later\\second.txt", "2"}});
@@ -163,7 +162,7 @@ TEST_F(PhoneTrees, CopyFromPcMergesSilentlyAndReportsFailuresOnce) {
     Outcome full = CopyIn(Pc(L"Failing"));
     EXPECT_EQ(static_cast<ULONG>(kvFmResultFromHresult(static_cast<HRESULT>(0x80070070))), full.result);
     EXPECT_FALSE(full.object);
-    EXPECT_FALSE(Exists(OnPhone(L"Failing\\Later")));
+    ExpectPaths({}, {OnPhone(L"Nowhere"), OnPhone(L"Failing\\Later")});
 }
 
 TEST_F(PhoneTrees, MoveFromPcRemovesTheSourceAndStopsAtAFileThatCannotGo) {
@@ -173,7 +172,6 @@ TEST_F(PhoneTrees, MoveFromPcRemovesTheSourceAndStopsAtAFileThatCannotGo) {
     EXPECT_EQ(kOk, moved.result);
     EXPECT_EQ(L"\\Phone\\Pictures\\Moving\\", PathOf(moved.object.Get()));
     EXPECT_EQ(kSource, ReadTree(OnPhone(L"Moving")));
-    EXPECT_FALSE(Exists(source));
 
     // A file held open without delete sharing stops the move after its copy.
     const std::wstring locked = Pc(L"Locked");
@@ -189,22 +187,18 @@ TEST_F(PhoneTrees, MoveFromPcRemovesTheSourceAndStopsAtAFileThatCannotGo) {
     EXPECT_EQ(static_cast<ULONG>(kvFmResultFromHresult(HRESULT_FROM_WIN32(error))), stopped.result);
     EXPECT_NE(kOk, stopped.result);
     // Files come before subfolders: x.txt had moved; the folders stay.
-    EXPECT_FALSE(Exists(locked + L"\\x.txt"));
     EXPECT_EQ("x", ReadFileBytes(OnPhone(L"Locked\\x.txt")));
     EXPECT_EQ("y", ReadFileBytes(OnPhone(L"Locked\\Inner\\y.txt")));
-    EXPECT_TRUE(Exists(locked + L"\\Inner\\y.txt"));
-    EXPECT_TRUE(Exists(locked + L"\\Inner\\Below\\w.txt"));
-    EXPECT_FALSE(Exists(OnPhone(L"Locked\\Inner\\Below")));
+    ExpectPaths({locked + L"\\Inner\\y.txt", locked + L"\\Inner\\Below\\w.txt"},
+                {source, locked + L"\\x.txt", OnPhone(L"Locked\\Inner\\Below")});
 }
 
-TEST_F(PhoneTrees, CopyToPcBuildsTheTreeAndAsksOncePerExistingFolder) {
+TEST_F(PhoneTrees, CopyToPcBuildsTheTreeAsksOncePerExistingFolderAndSkipsOrAbortsAsAnswered) {
     auto album = Watched(L"\\Phone\\Pictures\\Album\\");
     const Tree phoneAlbum = ReadTree(OnPhone(L"Album"));
     ASSERT_EQ(8u, phoneAlbum.size());
-    const std::wstring out = Pc(L"Out");
-    ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
-
-    Outcome fresh = CopyOut(album.Get(), out);
+    const std::wstring out = PcDir(L"Out");
+    Outcome fresh = Out(album.Get(), false, out);
     EXPECT_EQ(kOk, fresh.result);
     EXPECT_EQ(phoneAlbum, ReadTree(out + L"\\Album"));
     EXPECT_EQ(FileNames(phoneAlbum), fresh.progressNames);
@@ -213,7 +207,7 @@ TEST_F(PhoneTrees, CopyToPcBuildsTheTreeAndAsksOncePerExistingFolder) {
     // Merging answer: a question for every existing folder, the last answer offered next.
     WriteFileBytes(out + L"\\Album\\p1.jpg", "changed");
     m_sink->AnswerFolders(1);
-    Outcome again = CopyOut(album.Get(), out);
+    Outcome again = Out(album.Get(), false, out);
     EXPECT_EQ(kOk, again.result);
     EXPECT_EQ((std::vector<std::wstring>{L"Album", L"Blank", L"Inner", L"Deeper", L"Other"}), again.folderQuestions);
     EXPECT_EQ((std::vector<LONG>{3, 1, 1, 1, 1}), again.offered);
@@ -223,22 +217,16 @@ TEST_F(PhoneTrees, CopyToPcBuildsTheTreeAndAsksOncePerExistingFolder) {
     // Merge all: the first question is the only one.
     WriteFileBytes(out + L"\\Album\\Other\\p4.jpg", "changed");
     m_sink->AnswerFolders(2);
-    Outcome all = CopyOut(album.Get(), out);
+    Outcome all = Out(album.Get(), false, out);
     EXPECT_EQ(kOk, all.result);
     EXPECT_EQ(std::vector<std::wstring>{L"Album"}, all.folderQuestions);
     EXPECT_EQ(phoneAlbum, ReadTree(out + L"\\Album"));
 
     // Under another name on the PC.
-    Outcome renamed = CopyOut(album.Get(), out, false, L"Copy");
+    Outcome renamed = Out(album.Get(), false, out, L"Copy");
     EXPECT_EQ(kOk, renamed.result);
     EXPECT_EQ(phoneAlbum, ReadTree(out + L"\\Copy"));
-}
 
-TEST_F(PhoneTrees, CopyToPcSkipsOrAbortsAsAnswered) {
-    auto album = Watched(L"\\Phone\\Pictures\\Album\\");
-    const std::wstring out = Pc(L"Out");
-    ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
-    ASSERT_EQ(kOk, CopyOut(album.Get(), out).result);
     const std::wstring top = out + L"\\Album\\";
     auto scribble = [&](std::initializer_list<const wchar_t*> files) {
         for (const wchar_t* f : files) WriteFileBytes(top + f, "mine");
@@ -248,7 +236,7 @@ TEST_F(PhoneTrees, CopyToPcSkipsOrAbortsAsAnswered) {
     // Skipping Inner leaves it and everything below it; the walk goes on.
     scribble({L"p1.jpg", L"Inner\\p2.jpg", L"Inner\\Deeper\\p3.jpg", L"Other\\p4.jpg"});
     m_sink->AnswerFolders(1, {{L"Inner", 3}});
-    Outcome skipped = CopyOut(album.Get(), out);
+    Outcome skipped = Out(album.Get(), false, out);
     EXPECT_EQ(kOk, skipped.result);
     EXPECT_EQ((std::vector<std::wstring>{L"Album", L"Blank", L"Inner", L"Other"}), skipped.folderQuestions);
     EXPECT_EQ("one", read(L"p1.jpg"));
@@ -259,7 +247,7 @@ TEST_F(PhoneTrees, CopyToPcSkipsOrAbortsAsAnswered) {
     // Aborting at Inner keeps what was copied before it (the top folder's files).
     scribble({L"p1.jpg", L"Other\\p4.jpg"});
     m_sink->AnswerFolders(1, {{L"Inner", 4}});
-    Outcome aborted = CopyOut(album.Get(), out);
+    Outcome aborted = Out(album.Get(), false, out);
     EXPECT_EQ(kAborted, aborted.result);
     EXPECT_EQ("one", read(L"p1.jpg"));
     EXPECT_EQ("mine", read(L"Inner\\p2.jpg"));
@@ -269,7 +257,7 @@ TEST_F(PhoneTrees, CopyToPcSkipsOrAbortsAsAnswered) {
     for (LONG answer : {3, 4}) {
         scribble({L"p1.jpg"});
         m_sink->AnswerFolders(answer);
-        Outcome top = CopyOut(album.Get(), out);
+        Outcome top = Out(album.Get(), false, out);
         EXPECT_EQ(kAborted, top.result) << answer;
         EXPECT_EQ(std::vector<std::wstring>{L"Album"}, top.folderQuestions) << answer;
         EXPECT_EQ("mine", read(L"p1.jpg")) << answer;
@@ -277,7 +265,7 @@ TEST_F(PhoneTrees, CopyToPcSkipsOrAbortsAsAnswered) {
 
     // An answer left untouched is the initial skip: the existing top folder aborts.
     m_sink->AnswerFolders(-1);
-    Outcome untouched = CopyOut(album.Get(), out);
+    Outcome untouched = Out(album.Get(), false, out);
     EXPECT_EQ(kAborted, untouched.result);
     EXPECT_EQ(std::vector<LONG>{3}, untouched.offered);
     EXPECT_EQ("mine", read(L"p1.jpg"));
@@ -291,65 +279,60 @@ TEST_F(PhoneTrees, CopyToPcSkipsOrAbortsAsAnswered) {
     };
     quietly(out);
     EXPECT_EQ("mine", read(L"p1.jpg"));
-    const std::wstring quiet = Pc(L"Quiet");
-    ASSERT_TRUE(CreateDirectoryW(quiet.c_str(), nullptr));
-    quietly(quiet);
+    const std::wstring quiet = PcDir(L"Quiet");
+       quietly(quiet);
     EXPECT_EQ(ReadTree(OnPhone(L"Album")), ReadTree(quiet + L"\\Album"));
 }
 
 TEST_F(PhoneTrees, MoveToPcEmptiesTheDeviceTreeAndStopsAtAFileThatCannotGo) {
     auto moving = Watched(L"\\Phone\\Pictures\\Mv\\");
     const Tree before = ReadTree(OnPhone(L"Mv"));
-    const std::wstring out = Pc(L"Moved");
-    ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
-    // A device folder that cannot be deleted is left; the move goes on.
+    const std::wstring out = PcDir(L"Moved");
+       // A device folder that cannot be deleted is left; the move goes on.
     ASSERT_HRESULT_SUCCEEDED(m_control->FailCalls(simCallDeleteDirectory, static_cast<HRESULT>(0x80070005), 1));
-    Outcome moved = CopyOut(moving.Get(), out, true);
+    Outcome moved = Out(moving.Get(), true, out);
     EXPECT_EQ(kOk, moved.result);
     EXPECT_EQ(before, ReadTree(out + L"\\Mv"));
     // Deepest first: In\Deep was the one refused; In (not empty) and Mv stay with it.
     EXPECT_EQ((Tree{{L"In\\", ""}, {L"In\\Deep\\", ""}}), ReadTree(OnPhone(L"Mv")));
     ASSERT_HRESULT_SUCCEEDED(m_control->FailCalls(simCallDeleteDirectory, S_OK, 0));
     m_sink->AnswerFolders(2);
-    Outcome rest = CopyOut(Watched(L"\\Phone\\Pictures\\Mv\\").Get(), out, true);
+    Outcome rest = Out(Watched(L"\\Phone\\Pictures\\Mv\\").Get(), true, out);
     EXPECT_EQ(kOk, rest.result);
-    EXPECT_FALSE(Exists(OnPhone(L"Mv")));
+    ExpectPaths({}, {OnPhone(L"Mv")});
     EXPECT_EQ(before, ReadTree(out + L"\\Mv"));
 
     // The device refuses to delete a read-only file once copied: its PC copy,
     // read-only as well, goes all the same, and the move stops.
     auto readOnly = Watched(L"\\Phone\\Pictures\\Ro\\");
-    Outcome refused = CopyOut(readOnly.Get(), out, true);
+    Outcome refused = Out(readOnly.Get(), true, out);
     EXPECT_EQ(static_cast<ULONG>(KVFM_E_ACCESS_DENIED), refused.result);
-    EXPECT_FALSE(Exists(out + L"\\Ro\\a.txt"));
-    EXPECT_FALSE(Exists(out + L"\\Ro\\Sub"));
+    ExpectPaths({}, {out + L"\\Ro\\a.txt", out + L"\\Ro\\Sub"});
     EXPECT_EQ((Tree{{L"a.txt", "a"}, {L"b.txt", "b"}, {L"Sub\\", ""}, {L"Sub\\s.txt", "s"}}), ReadTree(OnPhone(L"Ro")));
 }
 
 TEST_F(PhoneTrees, DisconnectWhileAFileWaitsEndsTheTreeAndTooLongPcPathsAreRefused) {
     // A path that fits for the top folder but not for the deepest file.
-    const std::wstring out = Pc(L"Long");
-    ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
-    const size_t room = MAX_PATH - 1 - (out.size() + 1) - std::wstring(L"\\Album\\Inner\\Deeper").size();
+    const std::wstring out = PcDir(L"Long");
+       const size_t room = MAX_PATH - 1 - (out.size() + 1) - std::wstring(L"\\Album\\Inner\\Deeper").size();
     const std::wstring deep = out + L"\\" + std::wstring(room - 4, L'd');
     ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
     auto album = Watched(L"\\Phone\\Pictures\\Album\\");
-    Outcome tooLong = CopyOut(album.Get(), deep);
+    Outcome tooLong = Out(album.Get(), false, deep);
     EXPECT_EQ(static_cast<ULONG>(kvFmResultFromHresult(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE))),
               tooLong.result);
     EXPECT_NE(kOk, tooLong.result);
     EXPECT_EQ("one", ReadFileBytes(deep + L"\\Album\\p1.jpg"));
     EXPECT_EQ("two", ReadFileBytes(deep + L"\\Album\\Inner\\p2.jpg"));
     // Nothing was cut short to fit: the folder whose file did not fit stays empty.
+    ExpectPaths({deep + L"\\Album\\Inner\\Deeper"});
     EXPECT_TRUE(ReadTree(deep + L"\\Album\\Inner\\Deeper").empty());
-    EXPECT_TRUE(Exists(deep + L"\\Album\\Inner\\Deeper"));
 
     // The binding ends while a file of the tree waits.
     ASSERT_HRESULT_SUCCEEDED(m_control->put_CopiesPaused(VARIANT_TRUE));
     LONG id = 0;
-    const std::wstring waiting = Pc(L"Waiting");
-    ASSERT_TRUE(CreateDirectoryW(waiting.c_str(), nullptr));
-    ASSERT_EQ(S_OK, ToPc(album.Get(), true, waiting, nullptr, &id));
+    const std::wstring waiting = PcDir(L"Waiting");
+       ASSERT_EQ(S_OK, ToPc(album.Get(), true, waiting, nullptr, &id));
     ASSERT_TRUE(m_sink->WaitFor(id, kFileProgress));
     EXPECT_TRUE(m_sink->Of(id, kMoveToPc).empty());
     ASSERT_EQ(S_OK, Unbind());
@@ -402,9 +385,8 @@ TEST_F(CardTrees, TreesGoToAndComeFromTheCardDrive) {
 
     // The folder on both the phone and the card: both kinds of files in one walk.
     auto both = Watched(Virtual(L""));
-    const std::wstring out = Pc(L"Out");
-    ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
-    Outcome mixed = Out(both.Get(), false, out, L"Both");
+    const std::wstring out = PcDir(L"Out");
+       Outcome mixed = Out(both.Get(), false, out, L"Both");
     EXPECT_EQ(kOk, mixed.result);
     Tree expected = {{L"phone.txt", "from the phone"}, {L"PhoneDir\\", ""}, {L"PhoneDir\\q.txt", "q"},
                      {L"Inbox\\", ""},                 {L"Inbox\\Album\\", ""}};
@@ -420,22 +402,19 @@ TEST_F(CardTrees, MovesEmptyTheCardOrThePcSource) {
     WriteTree(Card(L"Inbox\\Going"), tree);
     auto going = Watched(Virtual(L"Inbox\\Going\\"));
     ASSERT_TRUE(going);
-    const std::wstring out = Pc(L"Out");
-    ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
+    const std::wstring out = PcDir(L"Out");
 
     Outcome moved = Out(going.Get(), true, out);
     EXPECT_EQ(kOk, moved.result);
     EXPECT_EQ(tree, ReadTree(out + L"\\Going"));
-    EXPECT_FALSE(Exists(Card(L"Inbox\\Going")));
-    EXPECT_TRUE(Exists(Card(L"Inbox")));
+    ExpectPaths({Card(L"Inbox")}, {Card(L"Inbox\\Going")});
 
     auto inbox = Watched(Virtual(L"Inbox\\"));
     Outcome back = In(inbox.Get(), true, out + L"\\Going", L"Back");
     EXPECT_EQ(kOk, back.result);
     EXPECT_EQ(Virtual(L"Inbox\\Back\\"), PathOf(back.object.Get()));
     EXPECT_EQ(tree, ReadTree(Card(L"Inbox\\Back")));
-    EXPECT_FALSE(Exists(out + L"\\Going"));
-    EXPECT_TRUE(Exists(out));
+    ExpectPaths({out}, {out + L"\\Going"});
 }
 
 } // namespace
