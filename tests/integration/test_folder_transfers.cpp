@@ -231,7 +231,9 @@ TEST_F(PhoneTrees, CopyToPcBuildsTheTreeAsksOncePerExistingFolderAndSkipsOrAbort
     auto scribble = [&](std::initializer_list<const wchar_t*> files) {
         for (const wchar_t* f : files) WriteFileBytes(top + f, "mine");
     };
-    auto read = [&](const wchar_t* f) { return ReadFileBytes(top + f); };
+    auto expect = [&](const Tree& files) {
+        for (const auto& [f, bytes] : files) EXPECT_EQ(bytes, ReadFileBytes(top + f)) << Narrow(f);
+    };
 
     // Skipping Inner leaves it and everything below it; the walk goes on.
     scribble({L"p1.jpg", L"Inner\\p2.jpg", L"Inner\\Deeper\\p3.jpg", L"Other\\p4.jpg"});
@@ -239,19 +241,15 @@ TEST_F(PhoneTrees, CopyToPcBuildsTheTreeAsksOncePerExistingFolderAndSkipsOrAbort
     Outcome skipped = Out(album.Get(), false, out);
     EXPECT_EQ(kOk, skipped.result);
     EXPECT_EQ((std::vector<std::wstring>{L"Album", L"Blank", L"Inner", L"Other"}), skipped.folderQuestions);
-    EXPECT_EQ("one", read(L"p1.jpg"));
-    EXPECT_EQ("mine", read(L"Inner\\p2.jpg"));
-    EXPECT_EQ("mine", read(L"Inner\\Deeper\\p3.jpg"));
-    EXPECT_EQ("four", read(L"Other\\p4.jpg"));
+    expect({{L"p1.jpg", "one"}, {L"Inner\\p2.jpg", "mine"}, {L"Inner\\Deeper\\p3.jpg", "mine"},
+            {L"Other\\p4.jpg", "four"}});
 
     // Aborting at Inner keeps what was copied before it (the top folder's files).
     scribble({L"p1.jpg", L"Other\\p4.jpg"});
     m_sink->AnswerFolders(1, {{L"Inner", 4}});
     Outcome aborted = Out(album.Get(), false, out);
     EXPECT_EQ(kAborted, aborted.result);
-    EXPECT_EQ("one", read(L"p1.jpg"));
-    EXPECT_EQ("mine", read(L"Inner\\p2.jpg"));
-    EXPECT_EQ("mine", read(L"Other\\p4.jpg"));
+    expect({{L"p1.jpg", "one"}, {L"Inner\\p2.jpg", "mine"}, {L"Other\\p4.jpg", "mine"}});
 
     // Skip or abort for the top folder: nothing is copied.
     for (LONG answer : {3, 4}) {
@@ -260,7 +258,7 @@ TEST_F(PhoneTrees, CopyToPcBuildsTheTreeAsksOncePerExistingFolderAndSkipsOrAbort
         Outcome top = Out(album.Get(), false, out);
         EXPECT_EQ(kAborted, top.result) << answer;
         EXPECT_EQ(std::vector<std::wstring>{L"Album"}, top.folderQuestions) << answer;
-        EXPECT_EQ("mine", read(L"p1.jpg")) << answer;
+        expect({{L"p1.jpg", "mine"}});
     }
 
     // An answer left untouched is the initial skip: the existing top folder aborts.
@@ -268,20 +266,16 @@ TEST_F(PhoneTrees, CopyToPcBuildsTheTreeAsksOncePerExistingFolderAndSkipsOrAbort
     Outcome untouched = Out(album.Get(), false, out);
     EXPECT_EQ(kAborted, untouched.result);
     EXPECT_EQ(std::vector<LONG>{3}, untouched.offered);
-    EXPECT_EQ("mine", read(L"p1.jpg"));
+    expect({{L"p1.jpg", "mine"}});
 
     // Without any sink the answer stays the initial skip: an existing top
     // folder is left alone, a new one is copied whole.
     auto unwatched = Folder(L"\\Phone\\Pictures\\Album\\");
     ASSERT_TRUE(unwatched);
-    auto quietly = [&](const std::wstring& pcFolder) {
+    for (const std::wstring& pcFolder : {out, PcDir(L"Quiet")})
         Run(nullptr, [&](LONG* id) { return ToPc(unwatched.Get(), false, pcFolder, nullptr, id); });
-    };
-    quietly(out);
-    EXPECT_EQ("mine", read(L"p1.jpg"));
-    const std::wstring quiet = PcDir(L"Quiet");
-       quietly(quiet);
-    EXPECT_EQ(ReadTree(OnPhone(L"Album")), ReadTree(quiet + L"\\Album"));
+    expect({{L"p1.jpg", "mine"}});
+    EXPECT_EQ(phoneAlbum, ReadTree(Pc(L"Quiet\\Album")));
 }
 
 TEST_F(PhoneTrees, MoveToPcEmptiesTheDeviceTreeAndStopsAtAFileThatCannotGo) {
