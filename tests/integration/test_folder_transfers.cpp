@@ -30,17 +30,10 @@ protected:
     ComPtr<IKVFMFolder> Watched(const std::wstring& path) { return PhoneTest::Watched(Folder(path), m_sink.Get()); }
     // Starts a transfer, waits for its completion of that kind, then for the probe; one completion only.
     Outcome Transfer(DISPID completion, const std::function<HRESULT(LONG*)>& start) {
-        Outcome out;
-        LONG id = 0;
-        EXPECT_EQ(S_OK, start(&id));
-        EXPECT_TRUE(m_sink->WaitFor(id, completion)) << "no completion for " << id;
-        DrawId();
-        EXPECT_EQ(1u, m_sink->Completions(id).size()) << "completions of " << id;
-        const auto ends = m_sink->Of(id, completion);
-        if (!ends.empty()) {
-            out.result = ends[0].result;
-            out.object = ends[0].object;
-        }
+        const LONG id = Run(m_sink.Get(), start);
+        const auto end = OneCompletion(m_sink.Get(), id);
+        EXPECT_EQ(completion, end.id) << id;
+        Outcome out{end.result, end.object};
         for (const auto& e : m_sink->Of(id, kReplaceFolder)) {
             out.folderQuestions.push_back(e.name);
             out.offered.push_back(e.offered);
@@ -51,9 +44,8 @@ protected:
     }
     Outcome In(IKVFMFolder* folder, bool move, const std::wstring& source, const wchar_t* name = nullptr) {
         return Transfer(move ? kMoveFolderFromPc : kCopyFolderFromPc, [&](LONG* id) {
-            auto s = B(source), n = B(name ? name : L"");
-            return move ? folder->MoveFolderFromPC(s.Get(), name ? n.Get() : nullptr, id)
-                        : folder->CopyFolderFromPC(s.Get(), name ? n.Get() : nullptr, id);
+            com::UniqueBstr s(source.c_str()), n(name);
+            return move ? folder->MoveFolderFromPC(s.Get(), n.Get(), id) : folder->CopyFolderFromPC(s.Get(), n.Get(), id);
         });
     }
     Outcome Out(IKVFMFolder* folder, bool move, const std::wstring& pcFolder, const wchar_t* name = nullptr) {
@@ -65,9 +57,8 @@ protected:
         return Pc(name);
     }
     static HRESULT ToPc(IKVFMFolder* folder, bool move, const std::wstring& pcFolder, const wchar_t* name, LONG* id) {
-        auto f = B(pcFolder), n = B(name ? name : L"");
-        return move ? folder->MoveToPC(f.Get(), name ? n.Get() : nullptr, id)
-                    : folder->CopyToPC(f.Get(), name ? n.Get() : nullptr, id);
+        com::UniqueBstr f(pcFolder.c_str()), n(name);
+        return move ? folder->MoveToPC(f.Get(), n.Get(), id) : folder->CopyToPC(f.Get(), n.Get(), id);
     }
 
     ComPtr<Sink> m_sink = Sink::Create();
