@@ -24,23 +24,29 @@ DWORD PumpUntil(HANDLE handle) {
     return wait;
 }
 
-// Runs body on a new thread in the given apartment while this thread pumps
-// its messages, so calls from the body into this thread's objects are served.
-void RunOnThread(DWORD apartment, const std::function<void()>& body) {
-    struct Work {
-        DWORD apartment;
-        const std::function<void()>* body;
-    } work{apartment, &body};
-    HANDLE thread = CreateThread(
+// A body to run on a new thread in the given apartment.
+struct ThreadWork {
+    DWORD apartment;
+    std::function<void()> body;
+};
+HANDLE Start(ThreadWork& work) {
+    return CreateThread(
         nullptr, 0,
         [](void* p) -> DWORD {
-            auto* w = static_cast<Work*>(p);
+            auto* w = static_cast<ThreadWork*>(p);
             CoInitializeEx(nullptr, w->apartment);
-            (*w->body)();
+            w->body();
             CoUninitialize();
             return 0;
         },
         &work, 0, nullptr);
+}
+
+// Runs body on a new thread while this thread pumps its messages, so calls
+// from the body into this thread's objects are served.
+void RunOnThread(DWORD apartment, std::function<void()> body) {
+    ThreadWork work{apartment, std::move(body)};
+    HANDLE thread = Start(work);
     ASSERT_TRUE(thread);
     const DWORD wait = PumpUntil(thread);
     EXPECT_EQ(WAIT_OBJECT_0, wait) << "the thread did not end";
@@ -180,39 +186,21 @@ TEST_F(Apartments, UnbindingRacesWithPathResolutionOnOtherThreads) {
     ASSERT_TRUE(documents);
     std::atomic<bool> stop{false};
     std::atomic<long> worked{0}, refused{0}, unexpected{0};
-    IKVFileMgmt* fm = m_fm.Get();  // registered for any apartment: called directly
-    IKVFMFolder* folder = documents.Get();  // called directly from another thread on purpose
-    struct Shared {
-        std::atomic<bool>* stop;
-        std::atomic<long>*worked, *refused, *unexpected;
-        IKVFileMgmt* fm;
-        IKVFMFolder* folder;
-    } shared{&stop, &worked, &refused, &unexpected, fm, folder};
-    HANDLE resolver = CreateThread(
-        nullptr, 0,
-        [](void* p) -> DWORD {
-            auto* s = static_cast<Shared*>(p);
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            auto count = [s](HRESULT hr) {
-                if (hr == S_OK) ++*s->worked;
-                else if (FAILED(hr)) ++*s->refused;
-                else ++*s->unexpected;
-            };
-            while (!s->stop->load()) {
-                com::UniqueBstr folderPath(L"\\Phone\\Documents\\"), filePath(L"\\Phone\\Documents\\report.txt");
-                ComPtr<IKVFMFolder> f;
-                ComPtr<IKVFMFile> file;
-                ComPtr<IKVFMObjects> objects;
-                ComPtr<IKVFMFolder> parent;
-                count(s->fm->CreateFMFolder(folderPath.Get(), f.Receive()));
-                count(s->fm->CreateFMFile(filePath.Get(), file.Receive()));
-                count(s->folder->get_Objects(objects.Receive()));
-                if (file) count(file->get_Parent(parent.Receive()));
-            }
-            CoUninitialize();
-            return 0;
-        },
-        &shared, 0, nullptr);
+    // The service object is registered for any apartment, and the folder is
+    // called directly from another thread on purpose.
+    ThreadWork resolve{COINIT_MULTITHREADED, [&] {
+        auto count = [&](HRESULT hr) { ++(hr == S_OK ? worked : FAILED(hr) ? refused : unexpected); };
+        while (!stop.load()) {
+            ComPtr<IKVFMFolder> folder, parent;
+            ComPtr<IKVFMFile> file;
+            ComPtr<IKVFMObjects> objects;
+            count(m_fm->CreateFMFolder(B(L"\\Phone\\Documents\\").Get(), folder.Receive()));
+            count(m_fm->CreateFMFile(B(L"\\Phone\\Documents\\report.txt").Get(), file.Receive()));
+            count(documents->get_Objects(objects.Receive()));
+            if (file) count(file->get_Parent(parent.Receive()));
+        }
+    }};
+    HANDLE resolver = Start(resolve);
     ASSERT_TRUE(resolver);
     for (int i = 0; i < 40; ++i) {
         ASSERT_EQ(S_OK, Unbind());
@@ -228,8 +216,7 @@ TEST_F(Apartments, UnbindingRacesWithPathResolutionOnOtherThreads) {
     EXPECT_GT(refused.load(), 0);
     // The binding is whole afterwards.
     ComPtr<IKVFMFile> report;
-    com::UniqueBstr path(L"\\Phone\\Documents\\report.txt");
-    EXPECT_EQ(S_OK, m_fm->CreateFMFile(path.Get(), report.Receive()));
+    EXPECT_EQ(S_OK, m_fm->CreateFMFile(B(L"\\Phone\\Documents\\report.txt").Get(), report.Receive()));
 }
 
 }  // namespace
