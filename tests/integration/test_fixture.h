@@ -80,15 +80,13 @@ inline IUnknown* Identity(IUnknown* object) {
     return unknown.Get();
 }
 inline VARIANT Key(LONG index) {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = VT_I4;
     v.lVal = index;
     return v;
 }
 inline VARIANT Key(BSTR name) {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = VT_BSTR;
     v.bstrVal = name;
     return v;
@@ -156,36 +154,36 @@ Paths SortedPaths(const std::list<T*>& list, size_t from = 0, size_t to = ~size_
     return paths;
 }
 
-inline void RemoveTree(const std::wstring& path) {
+// Calls visit(name, isFolder) for each entry of folder.
+template <class Visit>
+void ForEachEntry(const std::wstring& folder, Visit visit) {
     WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = data.cFileName, child = path + L"\\" + name;
-            if (name == L"." || name == L"..") continue;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(child);
-            else DeleteFileW(child.c_str());
-        } while (FindNextFileW(search, &data));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-inline void ReadTreeInto(const std::wstring& root, const std::wstring& relative, Tree& tree) {
-    WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW((root + L"\\" + relative + L"*").c_str(), &data);
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &data);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (name != L"." && name != L"..") visit(name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+}
+inline void RemoveTree(const std::wstring& path) {
+    ForEachEntry(path, [&](const std::wstring& name, bool folder) {
+        const std::wstring child = path + L"\\" + name;
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (folder) RemoveTree(child);
+        else DeleteFileW(child.c_str());
+    });
+    RemoveDirectoryW(path.c_str());
+}
+inline void ReadTreeInto(const std::wstring& root, const std::wstring& relative, Tree& tree) {
+    ForEachEntry(root + L"\\" + relative, [&](const std::wstring& name, bool folder) {
+        if (folder) {
             tree[relative + name + L"\\"] = "";
             ReadTreeInto(root, relative + name + L"\\", tree);
         } else {
             tree[relative + name] = ReadFileBytes(root + L"\\" + relative + name);
         }
-    } while (FindNextFileW(search, &data));
-    FindClose(search);
+    });
 }
 inline Tree ReadTree(const std::wstring& root) {
     Tree tree;
@@ -291,16 +289,14 @@ protected:
         m_image.AddDevice(phone);
     }
     // The phone image is described first; then the service is bound.
-    void Bind(const std::wstring& configPath, const wchar_t* uid) {
+    // config: a document's path (std::wstring) or the document (std::string).
+    template <class Config>
+    void Bind(const Config& config, const wchar_t* uid) {
         m_config.reset();  // one configuration at a time
-        m_config.reset(new CapabilityConfig(configPath));
+        m_config.reset(new CapabilityConfig(config));
         BindTo(uid);
     }
-    void BindXml(const std::string& xml, const wchar_t* uid) {
-        m_config.reset();
-        m_config.reset(new CapabilityConfig(xml));
-        BindTo(uid);
-    }
+    void BindXml(const std::string& xml, const wchar_t* uid) { Bind(xml, uid); }
     void BindTo(const wchar_t* uid) {
         m_image.Activate();
         ASSERT_HRESULT_SUCCEEDED(CreateApplication(m_app.Receive()));
