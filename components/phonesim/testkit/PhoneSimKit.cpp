@@ -511,54 +511,45 @@ HRESULT BindService(IUnknown* service, ISCDevice* device, const wchar_t* uid) {
 
 // ---- FolderEvents ----
 
-FolderEvents::FolderEvents() : m_changed(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-    InitializeCriticalSection(&m_cs);
-}
+FolderEvents::FolderEvents() : m_changed(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 FolderEvents::~FolderEvents() {
     if (m_changed) CloseHandle(m_changed);
-    DeleteCriticalSection(&m_cs);
 }
 
 com::ComPtr<FolderEvents> FolderEvents::Create() { return com::ComPtr<FolderEvents>::Adopt(new FolderEvents()); }
 
 void FolderEvents::KeepProgress(bool keep) {
-    EnterCriticalSection(&m_cs);
+    com::ScopedLock lock(m_lock);
     m_keepProgress = keep;
-    LeaveCriticalSection(&m_cs);
 }
 
 void FolderEvents::AnswerFolders(LONG answer, std::map<std::wstring, LONG> byFolder) {
-    EnterCriticalSection(&m_cs);
+    com::ScopedLock lock(m_lock);
     m_folderAnswer = answer;
     m_folderAnswers = std::move(byFolder);
-    LeaveCriticalSection(&m_cs);
 }
 
 void FolderEvents::CancelTransaction(LONG transactionId, DISPID kind) {
-    EnterCriticalSection(&m_cs);
+    com::ScopedLock lock(m_lock);
     m_cancel.emplace_back(transactionId, kind);
-    LeaveCriticalSection(&m_cs);
 }
 
 void FolderEvents::AnswerFileProgress(SHORT answer) {
-    EnterCriticalSection(&m_cs);
+    com::ScopedLock lock(m_lock);
     m_fileProgressAnswer = answer;
-    LeaveCriticalSection(&m_cs);
 }
 
 void FolderEvents::OnEvent(std::function<void(const Event&)> hook) {
-    EnterCriticalSection(&m_cs);
+    com::ScopedLock lock(m_lock);
     m_hook = std::move(hook);
-    LeaveCriticalSection(&m_cs);
 }
 
 std::vector<FolderEvents::Event> FolderEvents::Where(const std::function<bool(const Event&)>& keep) const {
-    EnterCriticalSection(&m_cs);
+    com::ScopedLock lock(m_lock);
     std::vector<Event> out;
     for (const Event& e : m_events)
         if (keep(e)) out.push_back(e);
-    LeaveCriticalSection(&m_cs);
     return out;
 }
 
@@ -580,10 +571,8 @@ std::vector<FolderEvents::Event> FolderEvents::All() const {
 }
 
 long FolderEvents::ProgressCount() const {
-    EnterCriticalSection(&m_cs);
-    const long n = m_progress;
-    LeaveCriticalSection(&m_cs);
-    return n;
+    com::ScopedLock lock(m_lock);
+    return m_progress;
 }
 
 bool FolderEvents::WaitForCompletion(LONG transactionId, DWORD timeoutMs) {
@@ -689,22 +678,20 @@ STDMETHODIMP FolderEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* par
     if (progress) {
         const UINT first = n - 3;
         SHORT* cancel = arg(first + 2).vt == (VT_BYREF | VT_I2) ? arg(first + 2).piVal : nullptr;
-        EnterCriticalSection(&m_cs);
-        const bool keep = m_keepProgress;
-        if (!keep) {
+        com::ScopedLock lock(m_lock);
+        if (!m_keepProgress) {
             ++m_progress;
             const SHORT answer = CancelAnswer(id, arg(first + 1).lVal);
             if (cancel && answer) *cancel = answer;
+            return S_OK;
         }
-        LeaveCriticalSection(&m_cs);
-        if (!keep) return S_OK;
     }
     Event e;
     e.id = id;
     e.threadId = GetCurrentThreadId();
     auto text = [](const VARIANT& v) { return v.vt == VT_BSTR && v.bstrVal ? std::wstring(v.bstrVal) : L""; };
     for (UINT i = 0; i < n; ++i) e.types.push_back(arg(i).vt);
-    EnterCriticalSection(&m_cs);
+    m_lock.Lock();
     if (progress) {
         const UINT first = n - 3;
         if (id == kFileProgress) e.name = text(arg(0));
@@ -734,15 +721,14 @@ STDMETHODIMP FolderEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* par
         if (n == 3 && arg(1).vt == VT_DISPATCH) e.object = com::ComPtr<IDispatch>(arg(1).pdispVal);
     }
     const auto hook = m_hook;
-    LeaveCriticalSection(&m_cs);
+    m_lock.Unlock();
     // Outside the lock: a proxy's call may bring further events in.
     if (id == 35) e.count = CountOf<IKVFMObjects>(e.object.Get(), IID_IKVFMObjects);
     if (id == 36) e.count = CountOf<IKVFMFiles>(e.object.Get(), IID_IKVFMFiles);
     if (id == 37) e.count = CountOf<IKVFMFolders>(e.object.Get(), IID_IKVFMFolders);
     if (hook) hook(e);
-    EnterCriticalSection(&m_cs);
+    com::ScopedLock lock(m_lock);
     m_events.push_back(std::move(e));
-    LeaveCriticalSection(&m_cs);
     SetEvent(m_changed);
     return S_OK;
 }

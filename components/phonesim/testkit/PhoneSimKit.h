@@ -278,7 +278,7 @@ private:
 
     LONG m_refs = 1;
     HANDLE m_changed;
-    mutable CRITICAL_SECTION m_cs;
+    mutable com::CriticalSection m_lock;
     std::vector<Event> m_events;
     std::vector<std::pair<LONG, DISPID>> m_cancel;
     long m_progress = 0;
