@@ -570,11 +570,6 @@ std::vector<FolderEvents::Event> FolderEvents::All() const {
     return Where([](const Event&) { return true; });
 }
 
-long FolderEvents::ProgressCount() const {
-    com::ScopedLock lock(m_lock);
-    return m_progress;
-}
-
 bool FolderEvents::WaitForCompletion(LONG transactionId, DWORD timeoutMs) {
     return WaitFor(transactionId, 0, timeoutMs);
 }
@@ -671,18 +666,16 @@ STDMETHODIMP FolderEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* par
     const UINT n = params ? params->cArgs : 0;
     // Arguments arrive last first.
     auto arg = [&](UINT position) -> VARIANT& { return params->rgvarg[n - 1 - position]; };
+    // Progress: ([file name,] percent, transaction id, cancel flag).
     const bool progress = (id == kProgress && n == 3) || (id == kFileProgress && n == 4);
-    // Progress that is not kept is only counted (and maybe cancelled): a
-    // long copy sends two events per 64 KiB, and a client that keeps nothing
-    // of them costs nothing per event either.
+    SHORT* cancel = progress && arg(n - 1).vt == (VT_BYREF | VT_I2) ? arg(n - 1).piVal : nullptr;
+    // Progress that is not kept is only answered: a long copy sends two
+    // events per 64 KiB, and a client that keeps nothing of them costs
+    // nothing per event either.
     if (progress) {
-        const UINT first = n - 3;
-        SHORT* cancel = arg(first + 2).vt == (VT_BYREF | VT_I2) ? arg(first + 2).piVal : nullptr;
         com::ScopedLock lock(m_lock);
         if (!m_keepProgress) {
-            ++m_progress;
-            const SHORT answer = CancelAnswer(id, arg(first + 1).lVal);
-            if (cancel && answer) *cancel = answer;
+            if (const SHORT answer = cancel ? CancelAnswer(id, arg(n - 2).lVal) : 0) *cancel = answer;
             return S_OK;
         }
     }
@@ -693,15 +686,13 @@ STDMETHODIMP FolderEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* par
     for (UINT i = 0; i < n; ++i) e.types.push_back(arg(i).vt);
     m_lock.Lock();
     if (progress) {
-        const UINT first = n - 3;
         if (id == kFileProgress) e.name = text(arg(0));
-        e.percent = arg(first).iVal;
-        e.transactionId = arg(first + 1).lVal;
-        if (SHORT* cancel = arg(first + 2).vt == (VT_BYREF | VT_I2) ? arg(first + 2).piVal : nullptr) {
+        e.percent = arg(n - 3).iVal;
+        e.transactionId = arg(n - 2).lVal;
+        if (cancel) {
             e.cancelOnArrival = *cancel;
             if (const SHORT answer = CancelAnswer(id, e.transactionId)) *cancel = answer;
         }
-        ++m_progress;
     } else if (id == kReplaceFolder && n == 3) {
         e.transactionId = arg(0).lVal;
         e.name = text(arg(1));

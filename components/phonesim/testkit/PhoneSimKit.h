@@ -232,7 +232,7 @@ public:
     static com::ComPtr<FolderEvents> Create();
     static bool IsCompletion(DISPID id) { return id < kProgress; }
 
-    // Progress events are counted but not kept (long transfers send thousands).
+    // Progress events are answered but not kept (long transfers send thousands).
     void KeepProgress(bool keep);
     // The answer a ReplaceFolder question gets, by folder name where listed
     // (negative: left untouched).
@@ -255,7 +255,6 @@ public:
     std::vector<Event> Completions(LONG transactionId) const;
     std::vector<Event> Of(LONG transactionId, DISPID kind = 0) const;
     std::vector<Event> All() const;
-    long ProgressCount() const;
 
     // Connects to an object's _IKVFMFolderEvents; 0 when that fails.
     DWORD Advise(IUnknown* object);
@@ -281,7 +280,6 @@ private:
     mutable com::CriticalSection m_lock;
     std::vector<Event> m_events;
     std::vector<std::pair<LONG, DISPID>> m_cancel;
-    long m_progress = 0;
     LONG m_folderAnswer = -1;
     std::map<std::wstring, LONG> m_folderAnswers;
     SHORT m_fileProgressAnswer = 0;
