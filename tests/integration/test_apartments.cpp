@@ -1,8 +1,6 @@
 // Clients in several apartments and threads: events across apartments, races with the worker and unbinding.
 #include "test_fixture.h"
 
-#include "operations/AsynchOperation.h"
-
 namespace {
 
 using namespace itest;
@@ -53,13 +51,6 @@ void RunOnThread(DWORD apartment, std::function<void()> body) {
     if (wait == WAIT_OBJECT_0) CloseHandle(thread);  // else left running: its frame is still in use
 }
 
-ComPtr<IGlobalInterfaceTable> GlobalTable() {
-    ComPtr<IGlobalInterfaceTable> table;
-    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_IGlobalInterfaceTable, table.ReceiveVoid()));
-    return table;
-}
-
 class Apartments : public PhoneTest {
 protected:
     void SetUp() override {
@@ -75,40 +66,36 @@ protected:
 // What one client thread saw of its three operations on the shared folder:
 // a file copy, a tree copy and a listing.
 struct ClientRun {
-    static constexpr DISPID kCompletions[3] = {kDispidCopyFileFromPCCompleted, kDispidCopyFolderFromPCCompleted,
-                                               kDispidGetObjectsCompleted};
     LONG ids[3] = {};
     bool answered[3] = {};
-    size_t completions[3] = {};
-    size_t completedWithObject[3] = {};
-    size_t progress = 0;
-    size_t elsewhere = 0;  // events that arrived on another thread than this one
+    size_t completions[3] = {}, completedWithObject[3] = {};
+    size_t progress = 0, elsewhere = 0;  // elsewhere: events that arrived on another thread than this one
 
     // Reads the calls on the client's own thread: the objects they hold are
     // proxies of this apartment.
     void Take(const std::vector<Sink::Event>& calls) {
+        const DISPID kinds[3] = {kDispidCopyFileFromPCCompleted, kDispidCopyFolderFromPCCompleted,
+                                 kDispidGetObjectsCompleted};
         for (const Sink::Event& c : calls) {
             progress += c.id == kDispidProgress;
             elsewhere += c.threadId != GetCurrentThreadId();
             for (int op = 0; op < 3; ++op) {
-                if (c.id != kCompletions[op] || c.transactionId != ids[op]) continue;
+                if (c.id != kinds[op] || c.transactionId != ids[op]) continue;
                 ++completions[op];
-                if (c.result == static_cast<ULONG>(KVFM_OK) && c.object) ++completedWithObject[op];
+                completedWithObject[op] += c.result == static_cast<ULONG>(KVFM_OK) && c.object;
             }
         }
     }
 };
-constexpr DISPID ClientRun::kCompletions[3];
 
 TEST_F(Apartments, EventsReachSinksAdvisedFromOtherApartments) {
     auto pictures = Folder(kPictures);
     ASSERT_TRUE(pictures);
     const std::wstring tree = m_image.PcFolder() + L"\\Tree";
-    ASSERT_TRUE(CreateDirectoryW(tree.c_str(), nullptr));
-    WriteFileBytes(tree + L"\\one.txt", "one");
-    WriteFileBytes(tree + L"\\two.txt", "two");
-    auto table = GlobalTable();
-    ASSERT_TRUE(table);
+    WriteTree(tree, {{L"one.txt", "one"}, {L"two.txt", "two"}});
+    ComPtr<IGlobalInterfaceTable> table;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IGlobalInterfaceTable, table.ReceiveVoid()));
     DWORD entry = 0;
     ASSERT_EQ(S_OK, table->RegisterInterfaceInGlobal(pictures.Get(), IID_IKVFMFolder, &entry));
 
