@@ -10,18 +10,14 @@ constexpr DISPID kCopyToPc = kDispidCopyToPCCompleted, kMoveToPc = kDispidMoveTo
                  kProgress = Sink::kProgress, kFileProgress = Sink::kFileProgress;
 constexpr ULONG kAborted = static_cast<ULONG>(KVFM_ABORTED);
 
-LONG SizeOf(IKVFMFile* file) {
-    LONG size = -1;
-    if (file) file->get_Size(&size);
-    return size;
-}
-
-// The file object a from-PC completion carries.
-ComPtr<IKVFMFile> NewFile(const Sink::Event& e) {
+using PathAndSize = std::pair<std::wstring, LONG>;
+// The path and size of the file object a from-PC completion carries.
+PathAndSize NewFile(const Sink::Event& e) {
     ComPtr<IKVFMFile> file;
+    LONG size = -1;
     EXPECT_EQ((std::vector<VARTYPE>{VT_UI4, VT_DISPATCH, VT_I4}), e.types);
-    if (e.object) e.object->QueryInterface(IID_IKVFMFile, file.ReceiveVoid());
-    return file;
+    if (e.object && SUCCEEDED(e.object->QueryInterface(IID_IKVFMFile, file.ReceiveVoid()))) file->get_Size(&size);
+    return {PathOf(file.Get()), size};
 }
 
 class TransferTest : public PhoneTest {
@@ -113,11 +109,8 @@ TEST_F(PhoneTransfers, CopiesAndMovesBothWaysCarryContentObjectsAndProgress) {
     for (const auto& [id, kind] : ends) ExpectOneCompletion(id, kind, 0);
     EXPECT_TRUE(m_sink->Of(over, Sink::kReplaceFile).empty());
     EXPECT_EQ("new", ReadFileBytes(OnPhone(L"stays.txt")));
-    auto copied = NewFile(OneCompletion(m_sink.Get(), copyIn)), moved = NewFile(OneCompletion(m_sink.Get(), moveIn));
-    EXPECT_EQ(kPictures + L"up.bin", PathOf(copied.Get()));
-    EXPECT_EQ(300000, SizeOf(copied.Get()));
-    EXPECT_EQ(kPictures + L"moving.txt", PathOf(moved.Get()));
-    EXPECT_EQ(2, SizeOf(moved.Get()));
+    EXPECT_EQ(PathAndSize(kPictures + L"up.bin", 300000), NewFile(OneCompletion(m_sink.Get(), copyIn)));
+    EXPECT_EQ(PathAndSize(kPictures + L"moving.txt", 2), NewFile(OneCompletion(m_sink.Get(), moveIn)));
     EXPECT_EQ((std::vector<VARTYPE>{VT_UI4, VT_I4}), OneCompletion(m_sink.Get(), moveOut).types);
 
     EXPECT_EQ(PatternBytes(300000), ReadFileBytes(OnPhone(L"up.bin")));
@@ -273,14 +266,9 @@ TEST_F(CardTransfers, CopiesAndMovesGoThroughThePcDrive) {
     const LONG intoMerged = FromPc(merged.Get(), false, up);
     const LONG copyOut = ToPc(CardFile(L"a.bin").Get(), false), moveOut = ToPc(CardFile(L"b.bin").Get(), true);
 
-    auto copied = NewFile(OneCompletion(m_sink.Get(), copyIn)), moved = NewFile(OneCompletion(m_sink.Get(), moveIn)),
-         phoneSide = NewFile(OneCompletion(m_sink.Get(), intoMerged));
-    EXPECT_EQ(Virtual(L"c\\up.bin"), PathOf(copied.Get()));
-    EXPECT_EQ(300000, SizeOf(copied.Get()));
-    EXPECT_EQ(Virtual(L"c\\mv.txt"), PathOf(moved.Get()));
-    EXPECT_EQ(2, SizeOf(moved.Get()));
-    EXPECT_EQ(Virtual(L"m\\up.bin"), PathOf(phoneSide.Get()));
-    EXPECT_EQ(300000, SizeOf(phoneSide.Get()));
+    EXPECT_EQ(PathAndSize(Virtual(L"c\\up.bin"), 300000), NewFile(OneCompletion(m_sink.Get(), copyIn)));
+    EXPECT_EQ(PathAndSize(Virtual(L"c\\mv.txt"), 2), NewFile(OneCompletion(m_sink.Get(), moveIn)));
+    EXPECT_EQ(PathAndSize(Virtual(L"m\\up.bin"), 300000), NewFile(OneCompletion(m_sink.Get(), intoMerged)));
     ExpectOneCompletion(copyOut, kCopyToPc, 0);
     ExpectOneCompletion(moveOut, kMoveToPc, 0);
 
