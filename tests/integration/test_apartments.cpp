@@ -11,14 +11,10 @@ const wchar_t kPictures[] = L"\\Phone\\Pictures\\";
 DWORD PumpUntil(HANDLE handle) {
     const ULONGLONG deadline = GetTickCount64() + kHangMs;
     DWORD wait;
+    MSG msg;
     while ((wait = MsgWaitForMultipleObjects(1, &handle, FALSE, kHangMs, QS_ALLINPUT)) == WAIT_OBJECT_0 + 1 &&
-           GetTickCount64() < deadline) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
+           GetTickCount64() < deadline)
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     return wait;
 }
 

@@ -106,7 +106,7 @@ const Tree kSource = {{L"a.txt", "alpha"},         {L"big.bin", PatternBytes(150
                       {L"Sub1\\c.txt", "gamma"},   {L"Sub1\\Deep\\", ""},              {L"Sub1\\Deep\\d.txt", "delta"},
                       {L"Sub2\\", ""},             {L"Sub2\\e.txt", "epsilon"},        {L"Empty\\", ""}};
 
-TEST_F(PhoneTrees, CopyFromPcBuildsTheTreeUnderItsOwnOrTheGivenName) {
+TEST_F(PhoneTrees, CopyFromPcBuildsOrMergesTheTreeAndReportsFailuresOnce) {
     const std::wstring source = Pc(L"Tree");
     WriteTree(source, kSource);
 
@@ -129,12 +129,10 @@ TEST_F(PhoneTrees, CopyFromPcBuildsTheTreeUnderItsOwnOrTheGivenName) {
     ExpectPaths({OnPhone(L"Lonely")}, {OnPhone(L"Renamed\\Tree")});
     EXPECT_TRUE(ReadTree(OnPhone(L"Lonely")).empty());
     EXPECT_TRUE(lonely.progressNames.empty());
-}
 
-TEST_F(PhoneTrees, CopyFromPcMergesSilentlyAndReportsFailuresOnce) {
-    const std::wstring source = Pc(L"Merge");
-    WriteTree(source, {{L"a.txt", "new"}, {L"Sub1\\c.txt", "gamma"}, {L"Sub3\\f.txt", "phi"}});
-    Outcome merged = CopyIn(source);
+    // Into an existing folder: merged without questions.
+    WriteTree(Pc(L"Merge"), {{L"a.txt", "new"}, {L"Sub1\\c.txt", "gamma"}, {L"Sub3\\f.txt", "phi"}});
+    Outcome merged = CopyIn(Pc(L"Merge"));
     EXPECT_EQ(L"\\Phone\\Pictures\\Merge\\", PathOf(merged.object.Get()));
     const Tree expected = {{L"a.txt", "new"},       {L"keep.txt", "kept"}, {L"Sub1\\", ""}, {L"Sub1\\old.txt", "x"},
                            {L"Sub1\\c.txt", "gamma"}, {L"Sub3\\", ""},       {L"Sub3\\f.txt", "phi"}};
