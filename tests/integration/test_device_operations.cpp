@@ -233,10 +233,8 @@ TEST_F(DeviceOperations, OperationsOfAnUnboundServiceReportDisconnected) {
 // In U\w\ on the card: its files may be renamed.
 TEST_F(DeviceOperations, MemoryCardItemsChangeOnThePcDrive) {
     BindOps();
-    for (const wchar_t* dir : {L"w", L"w\\Dir", L"w\\Tree", L"w\\Tree\\Sub", L"w\\Tree\\Sub\\Deep"}) MakeCardDir(dir);
-    for (const wchar_t* file : {L"del.txt", L"ren.txt", L"taken.txt", L"Dir\\inner.txt", L"Tree\\a.txt",
-                                L"Tree\\Sub\\b.txt", L"Tree\\Sub\\Deep\\c.txt"})
-        WriteCard(std::wstring(L"w\\") + file, "card bytes");
+    WriteTree(Card(L"w"), {{L"del.txt", "d"}, {L"ren.txt", "r"}, {L"taken.txt", "t"}, {L"Dir\\inner.txt", "i"},
+                           {L"Tree\\a.txt", "a"}, {L"Tree\\Sub\\b.txt", "b"}, {L"Tree\\Sub\\Deep\\c.txt", "c"}});
     auto W = [&](const std::wstring& relative) { return Virtual(L"w\\" + relative); };
     auto del = FileAt(W(L"del.txt")), ren = FileAt(W(L"ren.txt"));
     auto dir = Folder(W(L"Dir\\")), tree = Folder(W(L"Tree\\")), top = Folder(W(L""));
