@@ -63,7 +63,6 @@ protected:
 // a file copy, a tree copy and a listing.
 struct ClientRun {
     LONG ids[3] = {};
-    bool answered[3] = {};
     size_t completions[3] = {}, completedWithObject[3] = {};
     size_t progress = 0, elsewhere = 0;  // elsewhere: events that arrived on another thread than this one
 
@@ -104,11 +103,10 @@ TEST_F(Apartments, EventsReachSinksAdvisedFromOtherApartments) {
         Advise(folder.Get(), sink.Get());
         const std::wstring file = m_image.WritePcFile(std::wstring(copyName) + L".bin", 300000);
         com::UniqueBstr source(file.c_str()), name(copyName), folderSource(tree.c_str());
-        if (folder->CopyFileFromPC(source.Get(), nullptr, &run.ids[0]) == S_OK)
-            run.answered[0] = sink->WaitFor(run.ids[0]);
-        if (folder->CopyFolderFromPC(folderSource.Get(), name.Get(), &run.ids[1]) == S_OK)
-            run.answered[1] = sink->WaitFor(run.ids[1]);
-        if (folder->GetObjectsAsynch(&run.ids[2]) == S_OK) run.answered[2] = sink->WaitFor(run.ids[2]);
+        // Each wait ends with a completion or at the hang guard; the count tells which.
+        if (folder->CopyFileFromPC(source.Get(), nullptr, &run.ids[0]) == S_OK) sink->WaitFor(run.ids[0]);
+        if (folder->CopyFolderFromPC(folderSource.Get(), name.Get(), &run.ids[1]) == S_OK) sink->WaitFor(run.ids[1]);
+        if (folder->GetObjectsAsynch(&run.ids[2]) == S_OK) sink->WaitFor(run.ids[2]);
         run.Take(sink->All());
     };
     ClientRun mta, sta;
@@ -119,7 +117,6 @@ TEST_F(Apartments, EventsReachSinksAdvisedFromOtherApartments) {
     for (ClientRun* run : {&mta, &sta}) {
         SCOPED_TRACE(run == &mta ? "multithreaded client" : "single-threaded client");
         for (int op = 0; op < 3; ++op) {
-            EXPECT_TRUE(run->answered[op]) << "operation " << op;
             EXPECT_EQ(1u, run->completions[op]) << "operation " << op;
             EXPECT_EQ(1u, run->completedWithObject[op]) << "operation " << op;
         }
