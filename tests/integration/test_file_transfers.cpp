@@ -34,10 +34,6 @@ protected:
         }
         PhoneTest::TearDown();
     }
-    template <class I>
-    ComPtr<I> Watched(ComPtr<I> object) {
-        return PhoneTest::Watched(object, m_sink.Get());
-    }
     // A missing object is a failure, not a crash of the test process.
     LONG FromPc(IKVFMFolder* folder, bool move, const std::wstring& source) {
         LONG id = -1;
@@ -67,8 +63,6 @@ protected:
             EXPECT_FALSE(e.object) << id;
         }
     }
-
-    ComPtr<Sink> m_sink = Sink::Create();
 };
 
 // ---- the phone ----

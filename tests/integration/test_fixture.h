@@ -423,9 +423,10 @@ protected:
         EXPECT_EQ(S_OK, m_fm->CreateFMFile(B(path).Get(), file.Receive())) << Narrow(path);
         return file;
     }
+    // The object, its events heard by m_sink.
     template <class I>
-    ComPtr<I> Watched(ComPtr<I> object, Sink* sink) {
-        if (object) Advise(object.Get(), sink);
+    ComPtr<I> Watched(ComPtr<I> object) {
+        if (object) Advise(object.Get(), m_sink.Get());
         return object;
     }
     // Draws an id with a real listing on the probe folder and waits for its
@@ -466,6 +467,7 @@ protected:
     std::wstring m_probePath;
     ComPtr<IKVFMFolder> m_probe;
     ComPtr<Sink> m_probeSink;
+    ComPtr<Sink> m_sink = Sink::Create();
     std::wstring m_unique;                   // U
     std::shared_ptr<CFolderMapping> m_mass;  // after BindCard
     std::wstring m_drive;                    // "M:\" after BindCard

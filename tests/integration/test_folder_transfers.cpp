@@ -28,7 +28,7 @@ struct Outcome {
 
 class TreeTest : public PhoneTest {
 protected:
-    ComPtr<IKVFMFolder> Watched(const std::wstring& path) { return PhoneTest::Watched(Folder(path), m_sink.Get()); }
+    ComPtr<IKVFMFolder> Watched(const std::wstring& path) { return PhoneTest::Watched(Folder(path)); }
     // Starts a transfer, waits for its completion, then for the probe; one
     // completion only, of that kind and with the expected result.
     Outcome Transfer(DISPID completion, ULONG expected, const std::function<HRESULT(LONG*)>& start) {
@@ -71,8 +71,6 @@ protected:
         com::UniqueBstr f(pcFolder.c_str()), n(name);
         return move ? folder->MoveToPC(f.Get(), n.Get(), id) : folder->CopyToPC(f.Get(), n.Get(), id);
     }
-
-    ComPtr<Sink> m_sink = Sink::Create();
 };
 
 class PhoneTrees : public TreeTest {
