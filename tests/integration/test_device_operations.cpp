@@ -5,27 +5,27 @@ namespace {
 
 using namespace itest;
 
-constexpr DISPID kDeleteCompleted = evtest::kDeleted, kRenameCompleted = evtest::kRenamed,
-                 kNewFolderCompleted = evtest::kFolderMade, kFileProgress = Sink::kFileProgress;
+constexpr DISPID kDeleteCompleted = kDispidDeleteCompleted, kRenameCompleted = kDispidRenameCompleted,
+                 kNewFolderCompleted = kDispidNewFolderCompleted, kFileProgress = Sink::kFileProgress;
 constexpr ULONG kOk = KVFM_OK, kFailed = KVFM_E_FAILED, kDisconnected = KVFM_E_DISCONNECTED,
                 kExists = KVFM_E_ALREADY_EXISTS, kDenied = KVFM_E_ACCESS_DENIED, kNoSpace = KVFM_E_NO_SPACE,
-                kAborted = KVFM_ABORTED;
+                kAborted = static_cast<ULONG>(KVFM_ABORTED);
 
 // What one transaction gave: its one completion and its progress events.
 struct Outcome {
     Sink::Event end;
     std::vector<Sink::Event> progress;
-    std::vector<SHORT> Percents() const {
-        std::vector<SHORT> out;
-        for (const auto& e : progress) out.push_back(e.percent);
-        return out;
-    }
-    std::vector<std::wstring> Names() const {
-        std::vector<std::wstring> out;
-        for (const auto& e : progress) out.push_back(e.name);
-        return out;
-    }
+    std::vector<SHORT> percents;
+    std::vector<std::wstring> names;
 };
+Outcome OutcomeOf(Sink* sink, LONG id) {
+    Outcome out{OneCompletion(sink, id), sink->Of(id, kFileProgress)};
+    for (const auto& e : out.progress) {
+        out.percents.push_back(e.percent);
+        out.names.push_back(e.name);
+    }
+    return out;
+}
 
 class DeviceOperations : public PhoneTest {
 protected:
@@ -40,44 +40,54 @@ protected:
     std::wstring Phone(const std::wstring& relative) { return m_image.PcPath(L"C:\\ops\\" + relative); }
 
     // Runs one operation with a sink of its own that answers FileProgress with
-    // cancelAnswer; a second completion would fail the outcome.
-    Outcome RunOn(IUnknown* object, const std::function<HRESULT(LONG*)>& start, SHORT cancelAnswer = 0) {
+    // cancelAnswer, and expects its one completion of kind with result.
+    Outcome Expect(DISPID kind, ULONG result, IUnknown* object, const std::function<HRESULT(LONG*)>& start,
+                   SHORT cancelAnswer = 0) {
         auto sink = Sink::Create();
-        sink->AnswerCancel(cancelAnswer);
+        sink->AnswerFileProgress(cancelAnswer);
         Advise(object, sink.Get());
         const LONG id = Run(sink.Get(), start);
-        return Outcome{sink->Completion(id), sink->Of(id, kFileProgress)};
+        Outcome out = OutcomeOf(sink.Get(), id);
+        EXPECT_EQ(kind, out.end.id) << id;
+        EXPECT_EQ(result, out.end.result) << id;
+        if (result != kOk) {
+            EXPECT_FALSE(out.end.object) << id;
+        }
+        return out;
+    }
+    template <class I>
+    Outcome Delete(const ComPtr<I>& object, ULONG result, SHORT cancelAnswer = 0) {
+        return Expect(kDeleteCompleted, result, object.Get(), [&](LONG* id) { return object->Delete(id); },
+                      cancelAnswer);
+    }
+    template <class I>
+    Outcome Rename(const ComPtr<I>& object, const std::wstring& name, ULONG result) {
+        return Expect(kRenameCompleted, result, object.Get(), [&](LONG* id) { return object->Rename(B(name).Get(), id); });
+    }
+    // The new folder's path, or "" when the completion carried none.
+    std::wstring NewFolder(const ComPtr<IKVFMFolder>& parent, const wchar_t* name, ULONG result) {
+        Outcome made = Expect(kNewFolderCompleted, result, parent.Get(),
+                              [&](LONG* id) { return parent->NewFolder(B(name).Get(), id); });
+        EXPECT_EQ((std::vector<VARTYPE>{VT_UI4, VT_DISPATCH, VT_I4}), made.end.types);
+        ComPtr<IKVFMFolder> fresh;
+        if (!made.end.object || FAILED(made.end.object.As(fresh, IID_IKVFMFolder))) return L"";
+        EXPECT_EQ(name, NameOf(fresh.Get()));
+        return PathOf(fresh.Get());
     }
 };
-
-#define EXPECT_ONE_COMPLETION(outcome, kind, code)                 \
-    do {                                                           \
-        EXPECT_EQ((kind), (outcome).end.id);                       \
-        EXPECT_EQ(static_cast<ULONG>(code), (outcome).end.result); \
-    } while (0)
 
 TEST_F(DeviceOperations, DeleteFileRemovesItOrReportsTheConvertedFailure) {
     m_image.Fill(L'C', {File(L"ops\\del.txt", "d"), File(L"ops\\ro.txt", "r", FILE_ATTRIBUTE_READONLY),
                         File(L"ops\\fail.txt", "f")});
     BindOps();
-    auto del = FileAt(L"\\Phone\\ops\\del.txt");
-    auto ro = FileAt(L"\\Phone\\ops\\ro.txt");
-    auto fail = FileAt(L"\\Phone\\ops\\fail.txt");
+    auto del = FileAt(L"\\Phone\\ops\\del.txt"), ro = FileAt(L"\\Phone\\ops\\ro.txt"),
+         fail = FileAt(L"\\Phone\\ops\\fail.txt");
     ASSERT_TRUE(del && ro && fail);
-
-    Outcome done = RunOn(del.Get(), [&](LONG* id) { return del->Delete(id); });
-    EXPECT_ONE_COMPLETION(done, kDeleteCompleted, kOk);
-    EXPECT_EQ((std::vector<VARTYPE>{VT_UI4, VT_I4}), done.end.types);
-    EXPECT_FALSE(FileExists(Phone(L"del.txt")));
-
-    Outcome denied = RunOn(ro.Get(), [&](LONG* id) { return ro->Delete(id); });
-    EXPECT_ONE_COMPLETION(denied, kDeleteCompleted, kDenied);
-    EXPECT_TRUE(FileExists(Phone(L"ro.txt")));
-
+    EXPECT_EQ((std::vector<VARTYPE>{VT_UI4, VT_I4}), Delete(del, kOk).end.types);
+    Delete(ro, kDenied);
     FailNext(simCallDeleteFile, HRESULT_FROM_WIN32(ERROR_DISK_FULL));
-    Outcome failed = RunOn(fail.Get(), [&](LONG* id) { return fail->Delete(id); });
-    EXPECT_ONE_COMPLETION(failed, kDeleteCompleted, kNoSpace);
-    EXPECT_TRUE(FileExists(Phone(L"fail.txt")));
+    Delete(fail, kNoSpace);
+    ExpectPaths({Phone(L"ro.txt"), Phone(L"fail.txt")}, {Phone(L"del.txt")});
 }
 
 TEST_F(DeviceOperations, RenameGivesTheObjectItsNewPathOrLeavesEverythingAsItWas) {
@@ -87,47 +97,27 @@ TEST_F(DeviceOperations, RenameGivesTheObjectItsNewPathOrLeavesEverythingAsItWas
     auto file = FileAt(L"\\Phone\\ops\\ren.txt");
     auto folder = Folder(L"\\Phone\\ops\\Dir\\");
     ASSERT_TRUE(file && folder);
-    auto renamed = B(L"renamed.txt"), again = B(L"again.txt"), taken = B(L"taken.txt"), newDir = B(L"Renamed"),
-         other = B(L"Other");
-
-    Outcome first = RunOn(file.Get(), [&](LONG* id) { return file->Rename(renamed.Get(), id); });
-    EXPECT_ONE_COMPLETION(first, kRenameCompleted, kOk);
+    Rename(file, L"renamed.txt", kOk);
     EXPECT_EQ(L"renamed.txt", NameOf(file.Get()));
     EXPECT_EQ(L"\\Phone\\ops\\renamed.txt", PathOf(file.Get()));
-    EXPECT_FALSE(FileExists(Phone(L"ren.txt")));
-    EXPECT_EQ("r", ReadFileBytes(Phone(L"renamed.txt")));
-    // The object goes on working under its new name.
-    Outcome second = RunOn(file.Get(), [&](LONG* id) { return file->Rename(again.Get(), id); });
-    EXPECT_ONE_COMPLETION(second, kRenameCompleted, kOk);
-    EXPECT_EQ(L"\\Phone\\ops\\again.txt", PathOf(file.Get()));
-    EXPECT_TRUE(FileExists(Phone(L"again.txt")));
-
-    Outcome clash = RunOn(file.Get(), [&](LONG* id) { return file->Rename(taken.Get(), id); });
-    EXPECT_ONE_COMPLETION(clash, kRenameCompleted, kExists);
+    // The object goes on working under its new name; a clash or a path that
+    // would not fit a path buffer leaves everything as it was.
+    Rename(file, L"again.txt", kOk);
+    Rename(file, L"taken.txt", kExists);
+    Rename(file, std::wstring(250, L'n'), kFailed);
     EXPECT_EQ(L"\\Phone\\ops\\again.txt", PathOf(file.Get()));
     EXPECT_EQ("r", ReadFileBytes(Phone(L"again.txt")));
     EXPECT_EQ("t", ReadFileBytes(Phone(L"taken.txt")));
-    // A path that would not fit a path buffer is refused before anything moves.
-    auto longName = B(std::wstring(250, L'n'));
-    Outcome tooLong = RunOn(file.Get(), [&](LONG* id) { return file->Rename(longName.Get(), id); });
-    EXPECT_ONE_COMPLETION(tooLong, kRenameCompleted, kFailed);
-    EXPECT_EQ(L"\\Phone\\ops\\again.txt", PathOf(file.Get()));
-    EXPECT_TRUE(FileExists(Phone(L"again.txt")));
+    ExpectPaths({}, {Phone(L"ren.txt"), Phone(L"renamed.txt")});
 
-    Outcome moved = RunOn(folder.Get(), [&](LONG* id) { return folder->Rename(newDir.Get(), id); });
-    EXPECT_ONE_COMPLETION(moved, kRenameCompleted, kOk);
+    Rename(folder, L"Renamed", kOk);
     EXPECT_EQ(L"Renamed", NameOf(folder.Get()));
-    EXPECT_EQ(L"\\Phone\\ops\\Renamed\\", PathOf(folder.Get()));
-    EXPECT_FALSE(Exists(Phone(L"Dir")));
-    EXPECT_TRUE(FileExists(Phone(L"Renamed\\inner.txt")));
     ComPtr<IKVFMFolder> parent;
     ASSERT_EQ(S_OK, folder->get_Parent(parent.Receive()));
     EXPECT_EQ(L"\\Phone\\ops\\", PathOf(parent.Get()));
-
-    Outcome folderClash = RunOn(folder.Get(), [&](LONG* id) { return folder->Rename(other.Get(), id); });
-    EXPECT_ONE_COMPLETION(folderClash, kRenameCompleted, kExists);
+    Rename(folder, L"Other", kExists);
     EXPECT_EQ(L"\\Phone\\ops\\Renamed\\", PathOf(folder.Get()));
-    EXPECT_TRUE(FileExists(Phone(L"Renamed\\inner.txt")));
+    ExpectPaths({Phone(L"Renamed\\inner.txt")}, {Phone(L"Dir")});
 }
 
 TEST_F(DeviceOperations, NewFolderHandsOverTheNewFolderOrFails) {
@@ -135,55 +125,32 @@ TEST_F(DeviceOperations, NewFolderHandsOverTheNewFolderOrFails) {
     BindOps();
     auto parent = Folder(L"\\Phone\\ops\\Parent\\");
     ASSERT_TRUE(parent);
-    auto name = B(L"Fresh");
-    Outcome made = RunOn(parent.Get(), [&](LONG* id) { return parent->NewFolder(name.Get(), id); });
-    EXPECT_ONE_COMPLETION(made, kNewFolderCompleted, kOk);
-    EXPECT_EQ((std::vector<VARTYPE>{VT_UI4, VT_DISPATCH, VT_I4}), made.end.types);
-    EXPECT_TRUE(Exists(Phone(L"Parent\\Fresh")));
-    ComPtr<IKVFMFolder> fresh;
-    ASSERT_TRUE(made.end.object);
-    ASSERT_EQ(S_OK, made.end.object.As(fresh, IID_IKVFMFolder));
-    EXPECT_EQ(L"\\Phone\\ops\\Parent\\Fresh\\", PathOf(fresh.Get()));
-    EXPECT_EQ(L"Fresh", NameOf(fresh.Get()));
-
-    Outcome twice = RunOn(parent.Get(), [&](LONG* id) { return parent->NewFolder(name.Get(), id); });
-    EXPECT_ONE_COMPLETION(twice, kNewFolderCompleted, kExists);
-    EXPECT_FALSE(twice.end.object);
-
+    EXPECT_EQ(L"\\Phone\\ops\\Parent\\Fresh\\", NewFolder(parent, L"Fresh", kOk));
+    NewFolder(parent, L"Fresh", kExists);
     // The tree's root has no storage: nothing to create in, nothing to delete.
     auto root = Folder(L"\\");
     ASSERT_TRUE(root);
-    Outcome inRoot = RunOn(root.Get(), [&](LONG* id) { return root->NewFolder(name.Get(), id); });
-    EXPECT_ONE_COMPLETION(inRoot, kNewFolderCompleted, kFailed);
-    EXPECT_FALSE(inRoot.end.object);
-    Outcome rootDelete = RunOn(root.Get(), [&](LONG* id) { return root->Delete(id); });
-    EXPECT_ONE_COMPLETION(rootDelete, kDeleteCompleted, kFailed);
-    EXPECT_TRUE(Exists(Phone(L"Parent\\Fresh")));
+    NewFolder(root, L"Fresh", kFailed);
+    Delete(root, kFailed);
+    ExpectPaths({Phone(L"Parent\\Fresh")});
 }
 
 TEST_F(DeviceOperations, FolderDeleteReportsEachFileAndRemovesTheTreeBottomUp) {
     m_image.Fill(L'C', {File(L"ops\\Tree\\a.txt", "a"), File(L"ops\\Tree\\Sub\\b.txt", "b"),
                         File(L"ops\\Tree\\Sub\\Deep\\c.txt", "c"), Dir(L"ops\\Bare\\A\\"), Dir(L"ops\\Bare\\B\\C\\")});
     BindOps();
-    auto tree = Folder(L"\\Phone\\ops\\Tree\\");
-    auto bare = Folder(L"\\Phone\\ops\\Bare\\");
+    auto tree = Folder(L"\\Phone\\ops\\Tree\\"), bare = Folder(L"\\Phone\\ops\\Bare\\");
     ASSERT_TRUE(tree && bare);
-
-    Outcome full = RunOn(tree.Get(), [&](LONG* id) { return tree->Delete(id); });
-    EXPECT_ONE_COMPLETION(full, kDeleteCompleted, kOk);
-    EXPECT_EQ((std::vector<SHORT>{33, 66, 100}), full.Percents());
-    EXPECT_EQ((std::vector<std::wstring>{L"Tree", L"Sub", L"Deep"}), full.Names());  // the folder being emptied
+    Outcome full = Delete(tree, kOk);
+    EXPECT_EQ((std::vector<SHORT>{33, 66, 100}), full.percents);
+    EXPECT_EQ((std::vector<std::wstring>{L"Tree", L"Sub", L"Deep"}), full.names);  // the folder being emptied
     for (const auto& e : full.progress) {
         EXPECT_EQ((std::vector<VARTYPE>{VT_BSTR, VT_I2, VT_I4, VT_BYREF | VT_I2}), e.types);
         EXPECT_EQ(0, e.cancelOnArrival);
     }
-    EXPECT_FALSE(Exists(Phone(L"Tree")));
-
-    Outcome empty = RunOn(bare.Get(), [&](LONG* id) { return bare->Delete(id); });
-    EXPECT_ONE_COMPLETION(empty, kDeleteCompleted, kOk);
-    EXPECT_TRUE(empty.progress.empty());
-    EXPECT_FALSE(Exists(Phone(L"Bare")));
-    EXPECT_TRUE(Exists(Phone(L"Probe")));  // the walk stays inside the tree
+    EXPECT_TRUE(Delete(bare, kOk).progress.empty());
+    // The walk stays inside the tree.
+    ExpectPaths({Phone(L"Probe")}, {Phone(L"Tree"), Phone(L"Bare")});
 }
 
 TEST_F(DeviceOperations, FolderDeleteAbortsOnlyOnOneAndStopsAtAFailingFile) {
@@ -193,172 +160,101 @@ TEST_F(DeviceOperations, FolderDeleteAbortsOnlyOnOneAndStopsAtAFailingFile) {
                         File(L"ops\\Locked\\a.txt", "a"), File(L"ops\\Locked\\ro.txt", "r", FILE_ATTRIBUTE_READONLY),
                         File(L"ops\\Locked\\Sub\\z.txt", "z"), File(L"ops\\Stuck\\Sub\\s.txt", "s")});
     BindOps();
-    auto keep = Folder(L"\\Phone\\ops\\Keep\\");
-    auto stop = Folder(L"\\Phone\\ops\\Stop\\");
-    auto locked = Folder(L"\\Phone\\ops\\Locked\\");
-    auto stuck = Folder(L"\\Phone\\ops\\Stuck\\");
+    auto keep = Folder(L"\\Phone\\ops\\Keep\\"), stop = Folder(L"\\Phone\\ops\\Stop\\"),
+         locked = Folder(L"\\Phone\\ops\\Locked\\"), stuck = Folder(L"\\Phone\\ops\\Stuck\\");
     ASSERT_TRUE(keep && stop && locked && stuck);
-
-    Outcome minusOne = RunOn(keep.Get(), [&](LONG* id) { return keep->Delete(id); }, -1);
-    EXPECT_ONE_COMPLETION(minusOne, kDeleteCompleted, kOk);
-    EXPECT_EQ(3u, minusOne.progress.size());
-    EXPECT_FALSE(Exists(Phone(L"Keep")));
-
-    Outcome aborted = RunOn(stop.Get(), [&](LONG* id) { return stop->Delete(id); }, 1);
-    EXPECT_ONE_COMPLETION(aborted, kDeleteCompleted, kAborted);
-    ASSERT_EQ(1u, aborted.progress.size());
-    EXPECT_EQ(33, aborted.progress[0].percent);
-    EXPECT_FALSE(FileExists(Phone(L"Stop\\a.txt")));
-    EXPECT_TRUE(FileExists(Phone(L"Stop\\Sub\\b.txt")));
-    EXPECT_TRUE(FileExists(Phone(L"Stop\\Sub\\c.txt")));
-
+    EXPECT_EQ(3u, Delete(keep, kOk, -1).progress.size());
+    EXPECT_EQ((std::vector<SHORT>{33}), Delete(stop, kAborted, 1).percents);
     // A file that cannot go ends the walk at once: what follows stays.
-    Outcome failed = RunOn(locked.Get(), [&](LONG* id) { return locked->Delete(id); });
-    EXPECT_ONE_COMPLETION(failed, kDeleteCompleted, kDenied);
-    EXPECT_EQ((std::vector<SHORT>{33}), failed.Percents());
-    EXPECT_FALSE(FileExists(Phone(L"Locked\\a.txt")));
-    EXPECT_TRUE(FileExists(Phone(L"Locked\\ro.txt")));
-    EXPECT_TRUE(FileExists(Phone(L"Locked\\Sub\\z.txt")));
-
+    EXPECT_EQ((std::vector<SHORT>{33}), Delete(locked, kDenied).percents);
     // A folder that cannot go is passed over; once the walk has ended the
     // first such failure is reported, not the later one of its parent.
     FailNext(simCallDeleteDirectory, E_ACCESSDENIED);
-    Outcome skipped = RunOn(stuck.Get(), [&](LONG* id) { return stuck->Delete(id); });
-    EXPECT_ONE_COMPLETION(skipped, kDeleteCompleted, kDenied);
-    EXPECT_EQ((std::vector<SHORT>{100}), skipped.Percents());
-    EXPECT_FALSE(FileExists(Phone(L"Stuck\\Sub\\s.txt")));
-    EXPECT_TRUE(Exists(Phone(L"Stuck\\Sub")));
+    EXPECT_EQ((std::vector<SHORT>{100}), Delete(stuck, kDenied).percents);
+    ExpectPaths({Phone(L"Stop\\Sub\\b.txt"), Phone(L"Stop\\Sub\\c.txt"), Phone(L"Locked\\ro.txt"),
+                 Phone(L"Locked\\Sub\\z.txt"), Phone(L"Stuck\\Sub")},
+                {Phone(L"Keep"), Phone(L"Stop\\a.txt"), Phone(L"Locked\\a.txt"), Phone(L"Stuck\\Sub\\s.txt")});
 }
 
 TEST_F(DeviceOperations, OperationsOfAnUnboundServiceReportDisconnected) {
     m_image.Fill(L'C', {File(L"ops\\del.txt", "d"), File(L"ops\\ren.txt", "r"), File(L"ops\\Tree\\a.txt", "a"),
                         Dir(L"ops\\Dir\\")});
     BindOps();
-    auto del = FileAt(L"\\Phone\\ops\\del.txt");
-    auto ren = FileAt(L"\\Phone\\ops\\ren.txt");
-    auto tree = Folder(L"\\Phone\\ops\\Tree\\");
-    auto dir = Folder(L"\\Phone\\ops\\Dir\\");
-    auto ops = Folder(L"\\Phone\\ops\\");
+    auto del = FileAt(L"\\Phone\\ops\\del.txt"), ren = FileAt(L"\\Phone\\ops\\ren.txt");
+    auto tree = Folder(L"\\Phone\\ops\\Tree\\"), dir = Folder(L"\\Phone\\ops\\Dir\\"), ops = Folder(L"\\Phone\\ops\\");
     ASSERT_TRUE(del && ren && tree && dir && ops);
 
     // The worker is held inside a listing's event while the operations queue behind it.
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    com::UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr)), held(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     auto blocker = Sink::Create();
     blocker->OnEvent([&](const Sink::Event&) {
-        SetEvent(held);
-        WaitForSingleObject(release, kHangMs);
+        SetEvent(held.Get());
+        WaitForSingleObject(release.Get(), kHangMs);
     });
     const DWORD blockerCookie = Advise(ops.Get(), blocker.Get());
     LONG blockId = 0;
     ASSERT_EQ(S_OK, ops->GetObjectsAsynch(&blockId));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, kHangMs));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held.Get(), kHangMs));
 
-    std::vector<ComPtr<Sink>> sinks;
-    auto watch = [&](IUnknown* object) {
-        sinks.push_back(Sink::Create());
-        Advise(object, sinks.back().Get());
-        return sinks.back().Get();
-    };
-    Sink* delSink = watch(del.Get());
-    Sink* renSink = watch(ren.Get());
-    Sink* treeSink = watch(tree.Get());
-    Sink* dirSink = watch(dir.Get());
-    Sink* opsSink = watch(ops.Get());
-    auto newName = B(L"other"), folderName = B(L"New");
-    LONG delId = 0, renId = 0, treeId = 0, dirId = 0, newId = 0;
-    ASSERT_EQ(S_OK, del->Delete(&delId));
-    ASSERT_EQ(S_OK, ren->Rename(newName.Get(), &renId));
-    ASSERT_EQ(S_OK, tree->Delete(&treeId));
-    ASSERT_EQ(S_OK, dir->Rename(newName.Get(), &dirId));
-    ASSERT_EQ(S_OK, ops->NewFolder(folderName.Get(), &newId));
-    ASSERT_EQ(S_OK, Unbind());
-    SetEvent(release);
-
-    const struct {
-        Sink* sink;
-        LONG id;
+    struct Queued {
+        IUnknown* object;
         DISPID kind;
-    } expected[] = {{delSink, delId, kDeleteCompleted}, {renSink, renId, kRenameCompleted},
-                    {treeSink, treeId, kDeleteCompleted}, {dirSink, dirId, kRenameCompleted},
-                    {opsSink, newId, kNewFolderCompleted}};
-    for (const auto& e : expected) ASSERT_TRUE(e.sink->WaitFor(e.id)) << e.id;
+        std::function<HRESULT(LONG*)> start;
+        ComPtr<Sink> sink = Sink::Create();
+        LONG id = 0;
+    } queued[] = {{del.Get(), kDeleteCompleted, [&](LONG* id) { return del->Delete(id); }},
+                  {ren.Get(), kRenameCompleted, [&](LONG* id) { return ren->Rename(B(L"other").Get(), id); }},
+                  {tree.Get(), kDeleteCompleted, [&](LONG* id) { return tree->Delete(id); }},
+                  {dir.Get(), kRenameCompleted, [&](LONG* id) { return dir->Rename(B(L"other").Get(), id); }},
+                  {ops.Get(), kNewFolderCompleted, [&](LONG* id) { return ops->NewFolder(B(L"New").Get(), id); }}};
+    for (Queued& q : queued) {
+        Advise(q.object, q.sink.Get());
+        ASSERT_EQ(S_OK, q.start(&q.id));
+    }
+    ASSERT_EQ(S_OK, Unbind());
+    SetEvent(release.Get());
+    for (const Queued& q : queued) ASSERT_TRUE(q.sink->WaitFor(q.id)) << q.id;
     // Bound again, the probe proves the worker has passed them all.
     ASSERT_EQ(S_OK, Rebind(L"pc-card"));
     DrawId();
-    for (const auto& e : expected) {
-        Outcome out{e.sink->Completion(e.id), e.sink->Of(e.id, kFileProgress)};
-        EXPECT_ONE_COMPLETION(out, e.kind, kDisconnected);
+    for (const Queued& q : queued) {
+        Outcome out = OutcomeOf(q.sink.Get(), q.id);
+        EXPECT_EQ(q.kind, out.end.id) << q.id;
+        EXPECT_EQ(kDisconnected, out.end.result) << q.id;
         EXPECT_TRUE(out.progress.empty());
         EXPECT_FALSE(out.end.object);
     }
-    EXPECT_TRUE(FileExists(Phone(L"del.txt")));
-    EXPECT_TRUE(FileExists(Phone(L"ren.txt")));
-    EXPECT_TRUE(FileExists(Phone(L"Tree\\a.txt")));
-    EXPECT_TRUE(Exists(Phone(L"Dir")));
-    EXPECT_FALSE(Exists(Phone(L"New")));
+    ExpectPaths({Phone(L"del.txt"), Phone(L"ren.txt"), Phone(L"Tree\\a.txt"), Phone(L"Dir")}, {Phone(L"New")});
     EXPECT_EQ(L"\\Phone\\ops\\ren.txt", PathOf(ren.Get()));
-    if (ComPtr<IConnectionPoint> point = EventPoint(ops.Get())) point->Unadvise(blockerCookie);
-    CloseHandle(release);
-    CloseHandle(held);
+    blocker->Unadvise(ops.Get(), blockerCookie);
 }
 
 // In U\w\ on the card: its files may be renamed.
 TEST_F(DeviceOperations, MemoryCardItemsChangeOnThePcDrive) {
     BindOps();
-    for (const wchar_t* dir : {L"w", L"w\\Dir", L"w\\Tree", L"w\\Tree\\Sub", L"w\\Tree\\Sub\\Deep"}) MakeCardDir(dir);
-    for (const wchar_t* file : {L"del.txt", L"ren.txt", L"taken.txt", L"Dir\\inner.txt", L"Tree\\a.txt",
-                                L"Tree\\Sub\\b.txt", L"Tree\\Sub\\Deep\\c.txt"})
-        WriteCard(std::wstring(L"w\\") + file, "card bytes");
-    auto CardVirtual = [&](const std::wstring& relative) { return Virtual(L"w\\" + relative); };
-    auto del = FileAt(CardVirtual(L"del.txt"));
-    auto ren = FileAt(CardVirtual(L"ren.txt"));
-    auto dir = Folder(CardVirtual(L"Dir\\"));
-    auto tree = Folder(CardVirtual(L"Tree\\"));
-    auto top = Folder(CardVirtual(L""));
+    WriteTree(Card(L"w"), {{L"del.txt", "d"}, {L"ren.txt", "r"}, {L"taken.txt", "t"}, {L"Dir\\inner.txt", "i"},
+                           {L"Tree\\a.txt", "a"}, {L"Tree\\Sub\\b.txt", "b"}, {L"Tree\\Sub\\Deep\\c.txt", "c"}});
+    auto W = [&](const std::wstring& relative) { return Virtual(L"w\\" + relative); };
+    auto del = FileAt(W(L"del.txt")), ren = FileAt(W(L"ren.txt"));
+    auto dir = Folder(W(L"Dir\\")), tree = Folder(W(L"Tree\\")), top = Folder(W(L""));
     ASSERT_TRUE(del && ren && dir && tree && top);
 
-    Outcome deleted = RunOn(del.Get(), [&](LONG* id) { return del->Delete(id); });
-    EXPECT_ONE_COMPLETION(deleted, kDeleteCompleted, kOk);
-    EXPECT_FALSE(Exists(Card(L"w\\del.txt")));
-
-    auto renamed = B(L"renamed.txt"), taken = B(L"taken.txt"), newDir = B(L"Renamed"), fresh = B(L"Fresh");
-    Outcome fileRename = RunOn(ren.Get(), [&](LONG* id) { return ren->Rename(renamed.Get(), id); });
-    EXPECT_ONE_COMPLETION(fileRename, kRenameCompleted, kOk);
-    EXPECT_EQ(CardVirtual(L"renamed.txt"), PathOf(ren.Get()));
-    EXPECT_FALSE(Exists(Card(L"w\\ren.txt")));
-    EXPECT_TRUE(Exists(Card(L"w\\renamed.txt")));
+    Delete(del, kOk);
+    Rename(ren, L"renamed.txt", kOk);
+    EXPECT_EQ(W(L"renamed.txt"), PathOf(ren.Get()));
     // The clash is refused whichever object tries it.
-    auto again = FileAt(CardVirtual(L"renamed.txt"));
-    Outcome clash = RunOn(again.Get(), [&](LONG* id) { return again->Rename(taken.Get(), id); });
-    EXPECT_ONE_COMPLETION(clash, kRenameCompleted, kFailed);
-    EXPECT_EQ(CardVirtual(L"renamed.txt"), PathOf(again.Get()));
-    EXPECT_TRUE(Exists(Card(L"w\\renamed.txt")));
-    EXPECT_TRUE(Exists(Card(L"w\\taken.txt")));
-
-    Outcome folderRename = RunOn(dir.Get(), [&](LONG* id) { return dir->Rename(newDir.Get(), id); });
-    EXPECT_ONE_COMPLETION(folderRename, kRenameCompleted, kOk);
-    EXPECT_EQ(CardVirtual(L"Renamed\\"), PathOf(dir.Get()));
-    EXPECT_TRUE(Exists(Card(L"w\\Renamed\\inner.txt")));
-    EXPECT_FALSE(Exists(Card(L"w\\Dir")));
-
-    Outcome made = RunOn(top.Get(), [&](LONG* id) { return top->NewFolder(fresh.Get(), id); });
-    EXPECT_ONE_COMPLETION(made, kNewFolderCompleted, kOk);
-    EXPECT_TRUE(Exists(Card(L"w\\Fresh")));
-    ComPtr<IKVFMFolder> freshFolder;
-    ASSERT_TRUE(made.end.object);
-    ASSERT_EQ(S_OK, made.end.object.As(freshFolder, IID_IKVFMFolder));
-    EXPECT_EQ(CardVirtual(L"Fresh\\"), PathOf(freshFolder.Get()));
-    Outcome twice = RunOn(top.Get(), [&](LONG* id) { return top->NewFolder(fresh.Get(), id); });
-    EXPECT_ONE_COMPLETION(twice, kNewFolderCompleted, kFailed);
-    EXPECT_FALSE(twice.end.object);
-
-    Outcome treeDelete = RunOn(tree.Get(), [&](LONG* id) { return tree->Delete(id); });
-    EXPECT_ONE_COMPLETION(treeDelete, kDeleteCompleted, kOk);
-    EXPECT_EQ((std::vector<SHORT>{33, 66, 100}), treeDelete.Percents());
-    EXPECT_EQ((std::vector<std::wstring>{L"Tree", L"Sub", L"Deep"}), treeDelete.Names());
-    EXPECT_FALSE(Exists(Card(L"w\\Tree")));
-    EXPECT_TRUE(Exists(Card(L"w\\Renamed")));
+    auto again = FileAt(W(L"renamed.txt"));
+    Rename(again, L"taken.txt", kFailed);
+    EXPECT_EQ(W(L"renamed.txt"), PathOf(again.Get()));
+    Rename(dir, L"Renamed", kOk);
+    EXPECT_EQ(W(L"Renamed\\"), PathOf(dir.Get()));
+    EXPECT_EQ(W(L"Fresh\\"), NewFolder(top, L"Fresh", kOk));
+    NewFolder(top, L"Fresh", kFailed);
+    Outcome treeDelete = Delete(tree, kOk);
+    EXPECT_EQ((std::vector<SHORT>{33, 66, 100}), treeDelete.percents);
+    EXPECT_EQ((std::vector<std::wstring>{L"Tree", L"Sub", L"Deep"}), treeDelete.names);
+    ExpectPaths({Card(L"w\\renamed.txt"), Card(L"w\\taken.txt"), Card(L"w\\Renamed\\inner.txt"), Card(L"w\\Fresh")},
+                {Card(L"w\\del.txt"), Card(L"w\\ren.txt"), Card(L"w\\Dir"), Card(L"w\\Tree")});
 }
 
 } // namespace

@@ -27,17 +27,15 @@
 #include "mapping/PcFile.h"
 #include "mapping/PcFolder.h"
 #include "module/FMService.h"
+#include "operations/AsynchOperation.h"
 #include "operations/Callbacks.h"
-#include "test_folder_events_sink.h"
 #include "../support/log_capture.h"
 
 namespace itest {
 
 using com::ComPtr;
 using namespace phonesim::kit;
-using evtest::Advise;
-using evtest::EventPoint;
-using Sink = evtest::FolderSink;
+using Sink = FolderEvents;
 using Paths = std::vector<std::wstring>;
 // A folder tree below a folder: relative path -> bytes; folders end with "\".
 using Tree = std::map<std::wstring, std::string>;
@@ -82,18 +80,41 @@ inline IUnknown* Identity(IUnknown* object) {
     return unknown.Get();
 }
 inline VARIANT Key(LONG index) {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = VT_I4;
     v.lVal = index;
     return v;
 }
 inline VARIANT Key(BSTR name) {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = VT_BSTR;
     v.bstrVal = name;
     return v;
+}
+
+inline ComPtr<IConnectionPoint> EventPoint(IUnknown* object) {
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    if (object && SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid())))
+        container->FindConnectionPoint(DIID__IKVFMFolderEvents, point.Receive());
+    return point;
+}
+inline DWORD Advise(IUnknown* object, Sink* sink) {
+    const DWORD cookie = sink->Advise(object);
+    EXPECT_NE(0u, cookie) << "not advised";
+    return cookie;
+}
+// Every path of there exists and none of gone does.
+inline void ExpectPaths(const Paths& there, const Paths& gone = {}) {
+    for (const auto& path : there) EXPECT_TRUE(Exists(path)) << Narrow(path) << " is missing";
+    for (const auto& path : gone) EXPECT_FALSE(Exists(path)) << Narrow(path) << " is still there";
+}
+// The one completion of id: a failure when none or several came.
+inline Sink::Event OneCompletion(Sink* sink, LONG id) {
+    EXPECT_TRUE(sink->WaitFor(id)) << "no completion for " << id;
+    const auto all = sink->Completions(id);
+    EXPECT_EQ(1u, all.size()) << "completions of " << id;
+    return all.empty() ? Sink::Event() : all[0];
 }
 
 // Paths of a listing in listing order; the objects are deleted.
@@ -133,36 +154,36 @@ Paths SortedPaths(const std::list<T*>& list, size_t from = 0, size_t to = ~size_
     return paths;
 }
 
-inline void RemoveTree(const std::wstring& path) {
+// Calls visit(name, isFolder) for each entry of folder.
+template <class Visit>
+void ForEachEntry(const std::wstring& folder, Visit visit) {
     WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = data.cFileName, child = path + L"\\" + name;
-            if (name == L"." || name == L"..") continue;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(child);
-            else DeleteFileW(child.c_str());
-        } while (FindNextFileW(search, &data));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-inline void ReadTreeInto(const std::wstring& root, const std::wstring& relative, Tree& tree) {
-    WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW((root + L"\\" + relative + L"*").c_str(), &data);
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &data);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (name != L"." && name != L"..") visit(name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+}
+inline void RemoveTree(const std::wstring& path) {
+    ForEachEntry(path, [&](const std::wstring& name, bool folder) {
+        const std::wstring child = path + L"\\" + name;
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (folder) RemoveTree(child);
+        else DeleteFileW(child.c_str());
+    });
+    RemoveDirectoryW(path.c_str());
+}
+inline void ReadTreeInto(const std::wstring& root, const std::wstring& relative, Tree& tree) {
+    ForEachEntry(root + L"\\" + relative, [&](const std::wstring& name, bool folder) {
+        if (folder) {
             tree[relative + name + L"\\"] = "";
             ReadTreeInto(root, relative + name + L"\\", tree);
         } else {
             tree[relative + name] = ReadFileBytes(root + L"\\" + relative + name);
         }
-    } while (FindNextFileW(search, &data));
-    FindClose(search);
+    });
 }
 inline Tree ReadTree(const std::wstring& root) {
     Tree tree;
@@ -268,16 +289,14 @@ protected:
         m_image.AddDevice(phone);
     }
     // The phone image is described first; then the service is bound.
-    void Bind(const std::wstring& configPath, const wchar_t* uid) {
+    // config: a document's path (std::wstring) or the document (std::string).
+    template <class Config>
+    void Bind(const Config& config, const wchar_t* uid) {
         m_config.reset();  // one configuration at a time
-        m_config.reset(new CapabilityConfig(configPath));
+        m_config.reset(new CapabilityConfig(config));
         BindTo(uid);
     }
-    void BindXml(const std::string& xml, const wchar_t* uid) {
-        m_config.reset();
-        m_config.reset(new CapabilityConfig(xml));
-        BindTo(uid);
-    }
+    void BindXml(const std::string& xml, const wchar_t* uid) { Bind(xml, uid); }
     void BindTo(const wchar_t* uid) {
         m_image.Activate();
         ASSERT_HRESULT_SUCCEEDED(CreateApplication(m_app.Receive()));
@@ -404,9 +423,10 @@ protected:
         EXPECT_EQ(S_OK, m_fm->CreateFMFile(B(path).Get(), file.Receive())) << Narrow(path);
         return file;
     }
+    // The object, its events heard by m_sink.
     template <class I>
-    ComPtr<I> Watched(ComPtr<I> object, Sink* sink) {
-        if (object) Advise(object.Get(), sink);
+    ComPtr<I> Watched(ComPtr<I> object) {
+        if (object) Advise(object.Get(), m_sink.Get());
         return object;
     }
     // Draws an id with a real listing on the probe folder and waits for its
@@ -447,6 +467,7 @@ protected:
     std::wstring m_probePath;
     ComPtr<IKVFMFolder> m_probe;
     ComPtr<Sink> m_probeSink;
+    ComPtr<Sink> m_sink = Sink::Create();
     std::wstring m_unique;                   // U
     std::shared_ptr<CFolderMapping> m_mass;  // after BindCard
     std::wstring m_drive;                    // "M:\" after BindCard

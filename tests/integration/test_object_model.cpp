@@ -322,11 +322,11 @@ TEST_F(ObjectModel, RawDriveStartsOperationsAndCopiesToThePcUnderItsLetter) {
         LONG id;
         DISPID dispid;
         ULONG result;
-    } expected[] = {{listed, evtest::kObjectsListed, 0},
-                    {made, evtest::kFolderMade, static_cast<ULONG>(KVFM_E_NOT_SUPPORTED)},
-                    {copied, evtest::kCopiedToPc, 0}, {up, evtest::kFileCopiedIn, 0}};
+    } expected[] = {{listed, kDispidGetObjectsCompleted, 0},
+                    {made, kDispidNewFolderCompleted, static_cast<ULONG>(KVFM_E_NOT_SUPPORTED)},
+                    {copied, kDispidCopyToPCCompleted, 0}, {up, kDispidCopyFileFromPCCompleted, 0}};
     for (const auto& e : expected) {
-        auto c = sink->Completion(e.id);
+        auto c = OneCompletion(sink.Get(), e.id);
         EXPECT_EQ(e.dispid, c.id);
         EXPECT_EQ(e.result, c.result) << e.dispid;
     }
@@ -376,9 +376,9 @@ TEST_F(ObjectModel, TransactionIdsAreConsecutiveAndEachListingFiresItsOwnEvent) 
         LONG id;
         DISPID dispid;
         LONG count;
-    } expected[] = {{objectsId, evtest::kObjectsListed, objectCount},
-                    {filesId, evtest::kFilesListed, fileCount},
-                    {foldersId, evtest::kFoldersListed, folderCount}};
+    } expected[] = {{objectsId, kDispidGetObjectsCompleted, objectCount},
+                    {filesId, kDispidGetFilesCompleted, fileCount},
+                    {foldersId, kDispidGetFoldersCompleted, folderCount}};
     for (const auto& e : expected) {
         auto calls = picturesSink->Completions(e.id);
         ASSERT_EQ(1u, calls.size()) << e.dispid;
@@ -388,7 +388,7 @@ TEST_F(ObjectModel, TransactionIdsAreConsecutiveAndEachListingFiresItsOwnEvent) 
         EXPECT_EQ(e.count, calls[0].count) << e.dispid;
     }
     EXPECT_TRUE(picturesSink->Completions(otherId).empty());
-    EXPECT_EQ(1u, holidaySink->Count());
+    EXPECT_EQ(1u, holidaySink->All().size());
 
     // Operations that cannot run yet still spend their id.
     LONG deleteId = -7;
@@ -403,7 +403,7 @@ TEST_F(ObjectModel, TransactionIdsAreConsecutiveAndEachListingFiresItsOwnEvent) 
     Advise(empty.Get(), emptySink.Get());
     Advise(gone.Get(), goneSink.Get());
     const LONG emptyId = Run(emptySink.Get(), [&](LONG* id) { return empty->GetObjectsAsynch(id); });
-    auto listed = emptySink->Completion(emptyId);
+    auto listed = OneCompletion(emptySink.Get(), emptyId);
     EXPECT_EQ(0u, listed.result);
     EXPECT_TRUE(listed.object);
     EXPECT_EQ(0, listed.count);
@@ -411,7 +411,7 @@ TEST_F(ObjectModel, TransactionIdsAreConsecutiveAndEachListingFiresItsOwnEvent) 
     ASSERT_TRUE(DeleteFileW((backing + L"\\g.txt").c_str()));
     ASSERT_TRUE(RemoveDirectoryW(backing.c_str()));
     const LONG goneId = Run(goneSink.Get(), [&](LONG* id) { return gone->GetObjectsAsynch(id); });
-    auto failed = goneSink->Completion(goneId);
+    auto failed = OneCompletion(goneSink.Get(), goneId);
     EXPECT_NE(0u, failed.result);
     EXPECT_FALSE(failed.object);
     ComPtr<IKVFMObjects> none;
@@ -720,11 +720,11 @@ TEST_F(ObjectModel, ListingEventsReachEachConnectedSinkOnceAndNotAfterUnadvise) 
     for (Sink* sink : {first.Get(), second.Get()}) {
         auto calls = sink->Completions(two);
         ASSERT_EQ(1u, calls.size());
-        EXPECT_EQ(evtest::kObjectsListed, calls[0].id);
+        EXPECT_EQ(kDispidGetObjectsCompleted, calls[0].id);
         EXPECT_EQ(count, calls[0].count);
     }
-    EXPECT_EQ(2u, first->Count());
-    EXPECT_EQ(1u, second->Count());
+    EXPECT_EQ(2u, first->All().size());
+    EXPECT_EQ(1u, second->All().size());
     EXPECT_TRUE(first->Completions(unheard).empty());
 
     EXPECT_EQ(S_OK, point->Unadvise(firstCookie));

@@ -511,67 +511,77 @@ HRESULT BindService(IUnknown* service, ISCDevice* device, const wchar_t* uid) {
 
 // ---- FolderEvents ----
 
-FolderEvents::FolderEvents() : m_changed(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-    InitializeCriticalSection(&m_cs);
-}
+FolderEvents::FolderEvents() : m_changed(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 FolderEvents::~FolderEvents() {
     if (m_changed) CloseHandle(m_changed);
-    DeleteCriticalSection(&m_cs);
 }
 
 com::ComPtr<FolderEvents> FolderEvents::Create() { return com::ComPtr<FolderEvents>::Adopt(new FolderEvents()); }
 
 void FolderEvents::KeepProgress(bool keep) {
-    EnterCriticalSection(&m_cs);
+    com::ScopedLock lock(m_lock);
     m_keepProgress = keep;
-    LeaveCriticalSection(&m_cs);
 }
 
-void FolderEvents::AnswerFolders(LONG answer) {
-    EnterCriticalSection(&m_cs);
+void FolderEvents::AnswerFolders(LONG answer, std::map<std::wstring, LONG> byFolder) {
+    com::ScopedLock lock(m_lock);
     m_folderAnswer = answer;
-    LeaveCriticalSection(&m_cs);
+    m_folderAnswers = std::move(byFolder);
 }
 
-void FolderEvents::CancelTransaction(LONG transactionId) {
-    EnterCriticalSection(&m_cs);
-    m_cancel.push_back(transactionId);
-    LeaveCriticalSection(&m_cs);
+void FolderEvents::CancelTransaction(LONG transactionId, DISPID kind) {
+    com::ScopedLock lock(m_lock);
+    m_cancel.emplace_back(transactionId, kind);
 }
 
-FolderEvents::Event FolderEvents::Completion(LONG transactionId) const {
-    EnterCriticalSection(&m_cs);
-    Event found;
-    for (const Event& e : m_events) {
-        if (e.transactionId == transactionId && !IsInterim(e.id)) {
-            found = e;
-            break;
-        }
-    }
-    LeaveCriticalSection(&m_cs);
-    return found;
+void FolderEvents::AnswerFileProgress(SHORT answer) {
+    com::ScopedLock lock(m_lock);
+    m_fileProgressAnswer = answer;
 }
 
-std::vector<FolderEvents::Event> FolderEvents::Of(LONG transactionId) const {
-    EnterCriticalSection(&m_cs);
+void FolderEvents::OnEvent(std::function<void(const Event&)> hook) {
+    com::ScopedLock lock(m_lock);
+    m_hook = std::move(hook);
+}
+
+std::vector<FolderEvents::Event> FolderEvents::Where(const std::function<bool(const Event&)>& keep) const {
+    com::ScopedLock lock(m_lock);
     std::vector<Event> out;
     for (const Event& e : m_events)
-        if (e.transactionId == transactionId) out.push_back(e);
-    LeaveCriticalSection(&m_cs);
+        if (keep(e)) out.push_back(e);
     return out;
 }
 
-long FolderEvents::ProgressCount() const {
-    EnterCriticalSection(&m_cs);
-    const long n = m_progress;
-    LeaveCriticalSection(&m_cs);
-    return n;
+FolderEvents::Event FolderEvents::Completion(LONG transactionId) const {
+    auto all = Completions(transactionId);
+    return all.empty() ? Event() : all[0];
+}
+
+std::vector<FolderEvents::Event> FolderEvents::Completions(LONG transactionId) const {
+    return Where([&](const Event& e) { return e.transactionId == transactionId && IsCompletion(e.id); });
+}
+
+std::vector<FolderEvents::Event> FolderEvents::Of(LONG transactionId, DISPID kind) const {
+    return Where([&](const Event& e) { return e.transactionId == transactionId && (!kind || e.id == kind); });
+}
+
+std::vector<FolderEvents::Event> FolderEvents::All() const {
+    return Where([](const Event&) { return true; });
 }
 
 bool FolderEvents::WaitForCompletion(LONG transactionId, DWORD timeoutMs) {
+    return WaitFor(transactionId, 0, timeoutMs);
+}
+
+bool FolderEvents::WaitFor(LONG transactionId, DISPID kind, DWORD timeoutMs) {
+    return WaitUntil([&] { return kind ? !Of(transactionId, kind).empty() : !Completions(transactionId).empty(); },
+                     timeoutMs);
+}
+
+bool FolderEvents::WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (Completion(transactionId).id == 0) {
+    while (!done()) {
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline) return false;
         // Objects of a single-threaded apartment fire through this thread's queue.
@@ -638,42 +648,60 @@ STDMETHODIMP FolderEvents::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
 
 STDMETHODIMP FolderEvents::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
 
+SHORT FolderEvents::CancelAnswer(DISPID id, LONG transactionId) const {
+    for (const auto& c : m_cancel)
+        if (c.first == transactionId && (!c.second || c.second == id)) return -1;
+    return id == kFileProgress ? m_fileProgressAnswer : 0;
+}
+
+template <class I>
+static LONG CountOf(IDispatch* collection, REFIID iid) {
+    com::ComPtr<I> typed;
+    LONG count = -1;
+    if (collection && SUCCEEDED(collection->QueryInterface(iid, typed.ReceiveVoid()))) typed->get_Count(&count);
+    return count;
+}
+
 STDMETHODIMP FolderEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
     const UINT n = params ? params->cArgs : 0;
     // Arguments arrive last first.
     auto arg = [&](UINT position) -> VARIANT& { return params->rgvarg[n - 1 - position]; };
-    // Progress that is not kept is only counted (and maybe cancelled): a
-    // long copy sends two events per 64 KiB, and a client that keeps nothing
-    // of them costs nothing per event either.
-    if ((id == kProgress && n == 3) || (id == kFileProgress && n == 4)) {
-        const UINT first = n - 3;
-        const LONG transaction = arg(first + 1).lVal;
-        SHORT* cancel = arg(first + 2).vt == (VT_BYREF | VT_I2) ? arg(first + 2).piVal : nullptr;
-        EnterCriticalSection(&m_cs);
-        const bool keep = m_keepProgress;
-        if (!keep) {
-            ++m_progress;
-            if (cancel && std::find(m_cancel.begin(), m_cancel.end(), transaction) != m_cancel.end()) *cancel = -1;
+    // Progress: ([file name,] percent, transaction id, cancel flag).
+    const bool progress = (id == kProgress && n == 3) || (id == kFileProgress && n == 4);
+    SHORT* cancel = progress && arg(n - 1).vt == (VT_BYREF | VT_I2) ? arg(n - 1).piVal : nullptr;
+    // Progress that is not kept is only answered: a long copy sends two
+    // events per 64 KiB, and a client that keeps nothing of them costs
+    // nothing per event either.
+    if (progress) {
+        com::ScopedLock lock(m_lock);
+        if (!m_keepProgress) {
+            if (const SHORT answer = cancel ? CancelAnswer(id, arg(n - 2).lVal) : 0) *cancel = answer;
+            return S_OK;
         }
-        LeaveCriticalSection(&m_cs);
-        if (!keep) return S_OK;
     }
     Event e;
     e.id = id;
+    e.threadId = GetCurrentThreadId();
     auto text = [](const VARIANT& v) { return v.vt == VT_BSTR && v.bstrVal ? std::wstring(v.bstrVal) : L""; };
     for (UINT i = 0; i < n; ++i) e.types.push_back(arg(i).vt);
-    EnterCriticalSection(&m_cs);
-    SHORT* cancel = nullptr;
-    if ((id == kProgress && n == 3) || (id == kFileProgress && n == 4)) {
-        const UINT first = n - 3;
+    m_lock.Lock();
+    if (progress) {
         if (id == kFileProgress) e.name = text(arg(0));
-        e.percent = arg(first).iVal;
-        e.transactionId = arg(first + 1).lVal;
-        cancel = arg(first + 2).vt == (VT_BYREF | VT_I2) ? arg(first + 2).piVal : nullptr;
+        e.percent = arg(n - 3).iVal;
+        e.transactionId = arg(n - 2).lVal;
+        if (cancel) {
+            e.cancelOnArrival = *cancel;
+            if (const SHORT answer = CancelAnswer(id, e.transactionId)) *cancel = answer;
+        }
     } else if (id == kReplaceFolder && n == 3) {
         e.transactionId = arg(0).lVal;
         e.name = text(arg(1));
-        if (arg(2).vt == (VT_BYREF | VT_I4) && arg(2).plVal && m_folderAnswer >= 0) *arg(2).plVal = m_folderAnswer;
+        if (LONG* answer = arg(2).vt == (VT_BYREF | VT_I4) ? arg(2).plVal : nullptr) {
+            e.offered = *answer;
+            const auto listed = m_folderAnswers.find(e.name);
+            const LONG given = listed != m_folderAnswers.end() ? listed->second : m_folderAnswer;
+            if (given >= 0) *answer = given;
+        }
     } else if (id == kReplaceFile && n == 7) {
         e.transactionId = arg(0).lVal;
         e.name = text(arg(1));
@@ -683,14 +711,16 @@ STDMETHODIMP FolderEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* par
         e.transactionId = arg(n - 1).lVal;
         if (n == 3 && arg(1).vt == VT_DISPATCH) e.object = com::ComPtr<IDispatch>(arg(1).pdispVal);
     }
-    if (cancel && std::find(m_cancel.begin(), m_cancel.end(), e.transactionId) != m_cancel.end()) *cancel = -1;
-    const bool progress = id == kProgress || id == kFileProgress;
-    if (progress) ++m_progress;
-    if (m_keepProgress || !progress) m_events.push_back(std::move(e));
-    LeaveCriticalSection(&m_cs);
-    // Only a completion ends a wait; a wake-up per progress event would cost
-    // a context switch for every 64 KiB copied.
-    if (!IsInterim(id)) SetEvent(m_changed);
+    const auto hook = m_hook;
+    m_lock.Unlock();
+    // Outside the lock: a proxy's call may bring further events in.
+    if (id == 35) e.count = CountOf<IKVFMObjects>(e.object.Get(), IID_IKVFMObjects);
+    if (id == 36) e.count = CountOf<IKVFMFiles>(e.object.Get(), IID_IKVFMFiles);
+    if (id == 37) e.count = CountOf<IKVFMFolders>(e.object.Get(), IID_IKVFMFolders);
+    if (hook) hook(e);
+    com::ScopedLock lock(m_lock);
+    m_events.push_back(std::move(e));
+    SetEvent(m_changed);
     return S_OK;
 }
 

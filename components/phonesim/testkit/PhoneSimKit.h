@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -208,8 +209,9 @@ private:
 
 // A client's sink for the folder events of Morvane's objects. Heap-held and
 // really reference counted: the worker may still hold and release it after
-// the completion that a waiter was woken by. Records every event; answers
-// ReplaceFolder as told and cancels the transactions it is told to.
+// the completion that a waiter was woken by. Records every event with the
+// thread it arrived on; answers ReplaceFolder as told and cancels the
+// transactions it is told to.
 class FolderEvents final : public IDispatch {
 public:
     static constexpr DISPID kProgress = 42, kFileProgress = 43, kReplaceFile = 44, kReplaceFolder = 45;
@@ -219,25 +221,40 @@ public:
         LONG transactionId = 0;
         ULONG result = 0;            // completions
         com::ComPtr<IDispatch> object;
+        LONG count = -1;             // listings: the count of the collection handed over
         std::wstring name;           // FileProgress, ReplaceFile, ReplaceFolder
         SHORT percent = -1;          // Progress, FileProgress
+        SHORT cancelOnArrival = 0;   // Progress, FileProgress
+        LONG offered = 0;            // ReplaceFolder: the answer as it arrived
+        DWORD threadId = 0;
     };
 
     static com::ComPtr<FolderEvents> Create();
+    static bool IsCompletion(DISPID id) { return id < kProgress; }
 
-    // Progress events are counted but not kept (long transfers send thousands).
+    // Progress events are answered but not kept (long transfers send thousands).
     void KeepProgress(bool keep);
-    // The answer a ReplaceFolder question gets (negative: left untouched).
-    void AnswerFolders(LONG answer);
-    void CancelTransaction(LONG transactionId);
+    // The answer a ReplaceFolder question gets, by folder name where listed
+    // (negative: left untouched).
+    void AnswerFolders(LONG answer, std::map<std::wstring, LONG> byFolder = {});
+    // Cancels from the transaction's progress events; only from those of kind when given.
+    void CancelTransaction(LONG transactionId, DISPID kind = 0);
+    // Written into every FileProgress's cancel flag not cancelled otherwise (0: untouched).
+    void AnswerFileProgress(SHORT answer);
+    // Called on the event's thread before the event is recorded.
+    void OnEvent(std::function<void(const Event&)> hook);
 
-    // Waits, pumping this thread's messages, for the completion of the
-    // transaction; false when none came within timeoutMs (a hang guard).
+    // Wait, pumping this thread's messages, for the completion of the
+    // transaction, for an event of kind (0: a completion), or for done; false
+    // when none came within timeoutMs (a hang guard).
     bool WaitForCompletion(LONG transactionId, DWORD timeoutMs = 60000);
+    bool WaitFor(LONG transactionId, DISPID kind = 0, DWORD timeoutMs = 60000);
+    bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);
     // The first completion of the transaction (id 0 when none came).
     Event Completion(LONG transactionId) const;
-    std::vector<Event> Of(LONG transactionId) const;
-    long ProgressCount() const;
+    std::vector<Event> Completions(LONG transactionId) const;
+    std::vector<Event> Of(LONG transactionId, DISPID kind = 0) const;
+    std::vector<Event> All() const;
 
     // Connects to an object's _IKVFMFolderEvents; 0 when that fails.
     DWORD Advise(IUnknown* object);
@@ -254,17 +271,20 @@ public:
 private:
     FolderEvents();
     ~FolderEvents();
-    // Progress and questions: everything but a completion.
-    static bool IsInterim(DISPID id) { return id >= kProgress && id <= kReplaceFolder; }
+    std::vector<Event> Where(const std::function<bool(const Event&)>& keep) const;
+    // The answer for a progress event's cancel flag (0: untouched).
+    SHORT CancelAnswer(DISPID id, LONG transactionId) const;
 
     LONG m_refs = 1;
     HANDLE m_changed;
-    mutable CRITICAL_SECTION m_cs;
+    mutable com::CriticalSection m_lock;
     std::vector<Event> m_events;
-    std::vector<LONG> m_cancel;
-    long m_progress = 0;
+    std::vector<std::pair<LONG, DISPID>> m_cancel;
     LONG m_folderAnswer = -1;
+    std::map<std::wstring, LONG> m_folderAnswers;
+    SHORT m_fileProgressAnswer = 0;
     bool m_keepProgress = true;
+    std::function<void(const Event&)> m_hook;
 };
 
 // The device configuration the Capability Manager replacement answers from,
