@@ -100,7 +100,9 @@ protected:
         ComPtr<IUnknown> unknown;
         ComPtr<IStream> stream;
         EXPECT_EQ(S_OK, file ? file->get_IStream(unknown.Receive()) : E_POINTER);
-        if (unknown) EXPECT_EQ(S_OK, unknown->QueryInterface(IID_IStream, stream.ReceiveVoid()));
+        if (unknown) {
+            EXPECT_EQ(S_OK, unknown->QueryInterface(IID_IStream, stream.ReceiveVoid()));
+        }
         return stream;
     }
     long ActiveCopies() {
