@@ -157,6 +157,8 @@ public:
     CriticalSection& operator=(const CriticalSection&) = delete;
     void Lock() { EnterCriticalSection(&m_cs); }
     void Unlock() { LeaveCriticalSection(&m_cs); }
+    // For condition variables, which sleep on the section itself.
+    CRITICAL_SECTION* Native() { return &m_cs; }
 
 private:
     CRITICAL_SECTION m_cs;

@@ -302,45 +302,71 @@ HRESULT GetItem(ISCDevice* device, const std::wstring& path, REFIID iid, void** 
     return item->QueryInterface(iid, out);
 }
 
-// ---- event recorder -------------------------------------------------------------------
+// ---- event sinks ----------------------------------------------------------------------
 
-EventRecorder::EventRecorder() {
-    InitializeCriticalSection(&m_cs);
-    InitializeConditionVariable(&m_changed);
+STDMETHODIMP EventSink::QueryInterface(REFIID iid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, m_eventIid))
+        return E_NOINTERFACE;
+    *ppv = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
 }
 
-EventRecorder::~EventRecorder() { DeleteCriticalSection(&m_cs); }
+STDMETHODIMP_(ULONG) EventSink::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
+
+STDMETHODIMP_(ULONG) EventSink::Release() {
+    const LONG n = InterlockedDecrement(&m_refs);
+    if (n == 0) delete this;
+    return static_cast<ULONG>(n);
+}
+
+STDMETHODIMP EventSink::GetTypeInfoCount(UINT* count) {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
+
+STDMETHODIMP EventSink::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP EventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
+
+// ---- event recorder -------------------------------------------------------------------
+
+EventRecorder::EventRecorder() : EventSink(DIID_ISCEvents) { InitializeConditionVariable(&m_changed); }
+
+EventRecorder::~EventRecorder() = default;
 
 com::ComPtr<EventRecorder> EventRecorder::Create() { return com::ComPtr<EventRecorder>::Adopt(new EventRecorder()); }
 
 void EventRecorder::CancelAtPercent(long percent) {
-    EnterCriticalSection(&m_cs);
+    com::ScopedLock lock(m_lock);
     m_cancelAt = percent;
-    LeaveCriticalSection(&m_cs);
 }
 
 void EventRecorder::AnswerExisting(long action, bool cancel) {
-    EnterCriticalSection(&m_cs);
+    com::ScopedLock lock(m_lock);
     m_action = action;
     m_cancelExisting = cancel;
-    LeaveCriticalSection(&m_cs);
 }
 
 void EventRecorder::AnswerContinue(bool goOn) {
-    EnterCriticalSection(&m_cs);
+    com::ScopedLock lock(m_lock);
     m_continue = goOn;
-    LeaveCriticalSection(&m_cs);
 }
 
 void EventRecorder::OnEvent(std::function<void(const Event&)> hook) {
-    EnterCriticalSection(&m_cs);
+    com::ScopedLock lock(m_lock);
     m_hook = std::move(hook);
-    LeaveCriticalSection(&m_cs);
 }
 
 HRESULT EventRecorder::WaitForCompletion(long requestId, DWORD timeoutMs) {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
-    EnterCriticalSection(&m_cs);
+    com::ScopedLock lock(m_lock);
     HRESULT result = E_ABORT;
     for (;;) {
         // From the end: a long run of copies keeps thousands of earlier events.
@@ -352,59 +378,23 @@ HRESULT EventRecorder::WaitForCompletion(long requestId, DWORD timeoutMs) {
         }
         const ULONGLONG now = GetTickCount64();
         if (now >= end) break;
-        SleepConditionVariableCS(&m_changed, &m_cs, static_cast<DWORD>(end - now));
+        SleepConditionVariableCS(&m_changed, m_lock.Native(), static_cast<DWORD>(end - now));
     }
-    LeaveCriticalSection(&m_cs);
     return result;
 }
 
 std::vector<EventRecorder::Event> EventRecorder::EventsFor(long requestId) const {
     std::vector<Event> out;
-    EnterCriticalSection(&m_cs);
+    com::ScopedLock lock(m_lock);
     for (const auto& e : m_events)
         if (e.requestId == requestId) out.push_back(e);
-    LeaveCriticalSection(&m_cs);
     return out;
 }
 
 std::vector<EventRecorder::Event> EventRecorder::All() const {
-    EnterCriticalSection(&m_cs);
-    std::vector<Event> out = m_events;
-    LeaveCriticalSection(&m_cs);
-    return out;
+    com::ScopedLock lock(m_lock);
+    return m_events;
 }
-
-STDMETHODIMP EventRecorder::QueryInterface(REFIID iid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, DIID_ISCEvents)) {
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) EventRecorder::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
-
-STDMETHODIMP_(ULONG) EventRecorder::Release() {
-    LONG r = InterlockedDecrement(&m_refs);
-    if (r == 0) delete this;
-    return static_cast<ULONG>(r);
-}
-
-STDMETHODIMP EventRecorder::GetTypeInfoCount(UINT* count) {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
-}
-
-STDMETHODIMP EventRecorder::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP EventRecorder::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
 
 STDMETHODIMP EventRecorder::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
     if (!params) return E_INVALIDARG;
@@ -433,13 +423,17 @@ STDMETHODIMP EventRecorder::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* pa
             break;
         case 16: e.result = ArgI4(params, 1); break;
         }
-        EnterCriticalSection(&m_cs);
-        auto hook = m_hook;
-        const long cancelAt = m_cancelAt;
-        const long action = m_action;
-        const bool cancelExisting = m_cancelExisting;
-        const bool goOn = m_continue;
-        LeaveCriticalSection(&m_cs);
+        std::function<void(const Event&)> hook;
+        long cancelAt, action;
+        bool cancelExisting, goOn;
+        {
+            com::ScopedLock lock(m_lock);
+            hook = m_hook;
+            cancelAt = m_cancelAt;
+            action = m_action;
+            cancelExisting = m_cancelExisting;
+            goOn = m_continue;
+        }
         if (hook) hook(e);
 
         // Out-arguments must be exactly the types the library declares.
@@ -452,11 +446,10 @@ STDMETHODIMP EventRecorder::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* pa
             *last->pboolVal = cancelExisting ? VARIANT_TRUE : VARIANT_FALSE;
         }
 
-        EnterCriticalSection(&m_cs);
+        com::ScopedLock lock(m_lock);
         m_events.push_back(e);
         // Waits end only on completions: no wake-up per progress event.
         if (id == 16) WakeAllConditionVariable(&m_changed);
-        LeaveCriticalSection(&m_cs);
     } catch (...) {
         return E_OUTOFMEMORY;
     }
@@ -511,7 +504,8 @@ HRESULT BindService(IUnknown* service, ISCDevice* device, const wchar_t* uid) {
 
 // ---- FolderEvents ----
 
-FolderEvents::FolderEvents() : m_changed(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+FolderEvents::FolderEvents()
+    : EventSink(DIID__IKVFMFolderEvents), m_changed(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 FolderEvents::~FolderEvents() {
     if (m_changed) CloseHandle(m_changed);
@@ -615,38 +609,6 @@ void FolderEvents::Unadvise(IUnknown* object, DWORD cookie) {
         SUCCEEDED(container->FindConnectionPoint(DIID__IKVFMFolderEvents, point.Receive())))
         point->Unadvise(cookie);
 }
-
-STDMETHODIMP FolderEvents::QueryInterface(REFIID iid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) &&
-        !IsEqualIID(iid, DIID__IKVFMFolderEvents))
-        return E_NOINTERFACE;
-    *ppv = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) FolderEvents::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
-
-STDMETHODIMP_(ULONG) FolderEvents::Release() {
-    const LONG n = InterlockedDecrement(&m_refs);
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
-}
-
-STDMETHODIMP FolderEvents::GetTypeInfoCount(UINT* count) {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
-}
-
-STDMETHODIMP FolderEvents::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP FolderEvents::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
 
 SHORT FolderEvents::CancelAnswer(DISPID id, LONG transactionId) const {
     for (const auto& c : m_cancel)

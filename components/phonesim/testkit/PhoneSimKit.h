@@ -132,9 +132,30 @@ HRESULT FindDevice(ISCApplication* app, const std::wstring& imei, ISCDevice** de
 // The storage item at a device path, queried for iid.
 HRESULT GetItem(ISCDevice* device, const std::wstring& path, REFIID iid, void** out);
 
+// The plumbing of the kit's event sinks: heap-held and really reference
+// counted (a firing thread may release its reference after a waiter woke),
+// answering IUnknown, IDispatch and the one event interface.
+class EventSink : public IDispatch {
+public:
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override;
+    STDMETHOD_(ULONG, AddRef)() override;
+    STDMETHOD_(ULONG, Release)() override;
+    STDMETHOD(GetTypeInfoCount)(UINT* count) override;
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo** info) override;
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
+
+protected:
+    explicit EventSink(REFIID eventIid) : m_eventIid(eventIid) {}
+    virtual ~EventSink() = default;
+
+private:
+    const IID m_eventIid;
+    LONG m_refs = 1;
+};
+
 // An ISCEvents sink that records every event and answers the questions as set.
 // Thread-safe: events arrive on the simulator's copy threads.
-class EventRecorder final : public IDispatch {
+class EventRecorder final : public EventSink {
 public:
     struct Event {
         DISPID id = 0;
@@ -168,20 +189,13 @@ public:
     std::vector<Event> EventsFor(long requestId) const;
     std::vector<Event> All() const;
 
-    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override;
-    STDMETHOD_(ULONG, AddRef)() override;
-    STDMETHOD_(ULONG, Release)() override;
-    STDMETHOD(GetTypeInfoCount)(UINT* count) override;
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo** info) override;
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
     STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override;
 
 private:
     EventRecorder();
-    ~EventRecorder();
+    ~EventRecorder() override;
 
-    LONG m_refs = 1;
-    mutable CRITICAL_SECTION m_cs;
+    mutable com::CriticalSection m_lock;
     CONDITION_VARIABLE m_changed;
     std::vector<Event> m_events;
     long m_cancelAt = -1;
@@ -212,7 +226,7 @@ private:
 // the completion that a waiter was woken by. Records every event with the
 // thread it arrived on; answers ReplaceFolder as told and cancels the
 // transactions it is told to.
-class FolderEvents final : public IDispatch {
+class FolderEvents final : public EventSink {
 public:
     static constexpr DISPID kProgress = 42, kFileProgress = 43, kReplaceFile = 44, kReplaceFolder = 45;
     struct Event {
@@ -260,22 +274,15 @@ public:
     DWORD Advise(IUnknown* object);
     void Unadvise(IUnknown* object, DWORD cookie);
 
-    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override;
-    STDMETHOD_(ULONG, AddRef)() override;
-    STDMETHOD_(ULONG, Release)() override;
-    STDMETHOD(GetTypeInfoCount)(UINT* count) override;
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo** info) override;
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
     STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override;
 
 private:
     FolderEvents();
-    ~FolderEvents();
+    ~FolderEvents() override;
     std::vector<Event> Where(const std::function<bool(const Event&)>& keep) const;
     // The answer for a progress event's cancel flag (0: untouched).
     SHORT CancelAnswer(DISPID id, LONG transactionId) const;
 
-    LONG m_refs = 1;
     HANDLE m_changed;
     mutable com::CriticalSection m_lock;
     std::vector<Event> m_events;
