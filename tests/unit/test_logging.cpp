@@ -7,10 +7,6 @@
 
 #include "../support/log_capture.h"
 
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -38,36 +34,6 @@ std::string readFile(const std::wstring& path) {
     text << in.rdbuf();
     return text.str();
 }
-
-// Redirects the CRT's standard error to a file until text() is called.
-class StandardErrorCapture {
-public:
-    StandardErrorCapture() : m_path(uniqueTempPath(L"morvane-stderr")) {
-        std::fflush(stderr);
-        m_saved = _dup(_fileno(stderr));
-        const int fd = _wopen(m_path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
-        _dup2(fd, _fileno(stderr));
-        _close(fd);
-    }
-    ~StandardErrorCapture() { restore(); DeleteFileW(m_path.c_str()); }
-    std::string text() {
-        restore();
-        std::string text = readFile(m_path);
-        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-        return text;
-    }
-
-private:
-    void restore() {
-        if (m_saved < 0) return;
-        std::fflush(stderr);
-        _dup2(m_saved, _fileno(stderr));
-        _close(m_saved);
-        m_saved = -1;
-    }
-    std::wstring m_path;
-    int m_saved = -1;
-};
 
 struct EnvironmentVariable {
     EnvironmentVariable(const wchar_t* n, const std::wstring& value) : name(n) { SetEnvironmentVariableW(n, value.c_str()); }
@@ -140,10 +106,12 @@ TEST_F(LoggingTest, StartFailuresReportOnStandardErrorOnly) {
     for (const auto& [initFails, createFails, report] : failures) {
         Varnhold_logging::injectInitFailure(initFails);
         Varnhold_logging::injectCreateFailure(createFails);
-        StandardErrorCapture err;
+        testing::internal::CaptureStderr();
         bool started = false;
         StartLog(started);
-        EXPECT_EQ(err.text(), report);
+        std::string text = testing::internal::GetCapturedStderr();
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        EXPECT_EQ(text, report);
         EXPECT_FALSE(started);
     }
     EXPECT_EQ(Varnhold_logging::callCounters().createApplicationSpecificLogFile, 2);  // not after a failed init
