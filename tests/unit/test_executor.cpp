@@ -1,14 +1,10 @@
-#include <gtest/gtest.h>
-
-#include <windows.h>
+#include "unit_fakes.h"
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 
-#include "Morvane.h"
 #include "operations/AsynchOperationExecutor.h"
 #include "../support/log_capture.h"
 
@@ -37,9 +33,7 @@ public:
         const LONG left = --refs;
         return left == 0 ? released.set(), 0 : left;
     }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    UNIT_NO_TYPEINFO
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP Execute() override { ++executions; return m_body ? m_body() : S_OK; }
 
