@@ -85,14 +85,12 @@ function checkBadPaths(phone) {
     var hidden = ["C:\\Other\\hidden.txt", "C:\\Sounds\\Tones\\tone.mid", "C:\\Sounds\\ring.amr", "C:\\welcome.txt"];
     for (var i = 0; i < hidden.length; i++) check(phone.phoneItem(hidden[i]).Type == SCOM_FILE, hidden[i] + " exists");
     var folders = ["\\Nowhere\\", "\\Phone\\Other\\", "\\Phone\\Sounds\\Tones\\", "\\Phone\\Pictures\\Missing\\",
-                   "\\Phone\\Documents\\notes.txt\\", "\\Phone\\..\\Phone\\", "\\Phone\\Documents\\..\\..\\Phone\\",
-                   "Phone\\", "\\Phone\\Pic*\\", "\\Images\\"];
+                   "\\Phone\\Documents\\notes.txt\\", "\\Phone\\..\\Phone\\", "Phone\\", "\\Phone\\Pic*\\", "\\Images\\"];
     for (var f = 0; f < folders.length; f++)
         failure(function () { return phone.fm.CreateFMFolder(folders[f]); }, "CreateFMFolder(" + folders[f] + ")");
     var files = ["\\Phone\\Documents\\missing.txt", "\\Phone\\Other\\hidden.txt", "\\Phone\\Sounds\\Tones\\tone.mid",
                  "\\Phone\\Sounds\\ring.amr", "\\Phone\\welcome.txt", "\\Phone\\Documents\\Letters", "\\Phone\\Documents\\Letters\\", "\\",
-                 "\\Phone\\Documents\\..\\Documents\\notes.txt", "\\Phone\\Documents\\*.txt", "Phone\\Documents\\notes.txt",
-                 ""];
+                 "\\Phone\\Documents\\..\\Documents\\notes.txt", "\\Phone\\Documents\\*.txt", "Phone\\Documents\\notes.txt", ""];
     for (var g = 0; g < files.length; g++)
         failure(function () { return phone.fm.CreateFMFile(files[g]); }, "CreateFMFile(" + files[g] + ")");
 }
