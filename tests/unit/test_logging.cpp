@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "../support/log_capture.h"
+#include "unit_fakes.h"
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -19,14 +19,6 @@ namespace {
 // Version resource of the test executable (TestVersion.rc).
 const char* const kTestFileVersion = "9.8.7.6";
 const char* const kTestProductVersion = "1.2.3.4";
-
-std::wstring uniqueTempPath(const wchar_t* stem) {
-    static std::atomic<int> counter{0};
-    wchar_t temp[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, temp);
-    return std::wstring(temp) + stem + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++counter);
-}
 
 std::string readFile(const std::wstring& path) {
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
@@ -52,18 +44,11 @@ protected:
         Varnhold_logging::injectInitFailure(false);
         Varnhold_logging::injectCreateFailure(Varnhold_logging::CreateFailure::None);
         qzlog::set_max_level(m_previousLevel);
-        std::error_code ignored;
-        if (!m_logDir.empty()) std::filesystem::remove_all(m_logDir, ignored);
-    }
-    std::wstring useTempLogDir() {
-        m_logDir = uniqueTempPath(L"morvane-logs");
-        m_logDirVariable.reset(new EnvironmentVariable(L"MORVANE_LOG_DIR", m_logDir));
-        return m_logDir;
     }
 
     int m_previousLevel = qzlog::level_event;
-    std::wstring m_logDir;
-    std::unique_ptr<EnvironmentVariable> m_logDirVariable;
+    unittest::ScratchFolder m_logDir;
+    EnvironmentVariable m_logDirVariable{L"MORVANE_LOG_DIR", m_logDir.Path()};
 };
 
 std::string expectedBanner() {
@@ -76,7 +61,6 @@ std::string expectedBanner() {
 } // namespace
 
 TEST_F(LoggingTest, StartLogWritesTheVersionBannerToTheLogFileOnce) {
-    const std::wstring dir = useTempLogDir();
     testlog::LogCapture captured;
     qzlog::set_max_level(qzlog::level_event);
     bool started = false;
@@ -89,11 +73,10 @@ TEST_F(LoggingTest, StartLogWritesTheVersionBannerToTheLogFileOnce) {
     EXPECT_EQ(lines[0].text, expectedBanner());
     EndLog(started);
     EXPECT_FALSE(started);
-    EXPECT_NE(readFile(dir + L"\\QZ.Quendry.log").find(expectedBanner() + "\r\n"), std::string::npos);
+    EXPECT_NE(readFile(m_logDir.Path() + L"\\QZ.Quendry.log").find(expectedBanner() + "\r\n"), std::string::npos);
 }
 
 TEST_F(LoggingTest, StartFailuresReportOnStandardErrorOnly) {
-    useTempLogDir();
     testlog::LogCapture captured;
     using Create = Varnhold_logging::CreateFailure;
     const std::string folder = std::filesystem::path(Varnhold_logging::logFolder()).string();

@@ -1,5 +1,6 @@
 // Unit fakes: a Capability Manager answering from a table, a machine with a
-// chosen drive list, an outer object for the aggregated part, an event sink.
+// chosen drive list, an outer object for the aggregated part, an event sink,
+// a scratch folder.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <oleauto.h>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -264,6 +267,29 @@ private:
     LONG m_refs = 0;
     IUnknown* m_inner = nullptr;
     FMObjectImpl* m_impl = nullptr;
+};
+
+// A new folder under the temporary folder, removed with its content.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        static std::atomic<int> counter{0};
+        m_path = (std::filesystem::temp_directory_path() / ("fl-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                                             std::to_string(counter++))).wstring();
+        CreateDirectoryW(m_path.c_str(), nullptr);
+    }
+    ~ScratchFolder() { std::error_code ignored; std::filesystem::remove_all(std::filesystem::path(m_path), ignored); }
+    const std::wstring& Path() const { return m_path; }
+    // A folder when the name ends with a backslash, else an empty file.
+    std::wstring Make(const std::wstring& relative) const {
+        const std::wstring full = m_path + L"\\" + relative;
+        if (relative.back() == L'\\') CreateDirectoryW(full.c_str(), nullptr);
+        else CloseHandle(CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        return full;
+    }
+
+private:
+    std::wstring m_path;
 };
 
 // A stack-held event sink recording every call with its arguments (last
