@@ -56,13 +56,6 @@ void expectReleasedOnce(FakeOperation& op) {
     EXPECT_EQ(1, op.releaseCalls.load());
 }
 
-// Runs the body on the executor thread and waits until it has returned.
-void runOnWorker(const Executor& executor, std::function<void()> body) {
-    FakeOperation op([&] { body(); return S_OK; });
-    post(executor, op);
-    expectReleasedOnce(op);
-}
-
 struct ExecutorTest : ::testing::Test {
     void SetUp() override { ASSERT_EQ(S_OK, executor.Initialize()); }
     Executor executor;
@@ -103,7 +96,8 @@ TEST_F(ExecutorTest, WaitReturnsTheFirstSignalledListedObjectAndPassesOverOthers
     capture.OnLine([&](const qzlog::captured_line& line) {
         if (line.text.find("No Wait Object that we were waiting on was signalled.") != std::string::npos) passedOver.set();
     });
-    runOnWorker(executor, [&] {
+    // Waits are made on the executor thread.
+    FakeOperation waits([&] {
         CWaitObject a(&executor), b(&executor), unlisted(&executor);
         b.Signal();
         EXPECT_EQ(&b, Executor::WaitForMultipleObjects({&a, &b}));
@@ -122,7 +116,10 @@ TEST_F(ExecutorTest, WaitReturnsTheFirstSignalledListedObjectAndPassesOverOthers
         std::thread([&] { unlisted.Signal(); }).join();
         EXPECT_EQ(&a, Executor::WaitForMultipleObjects({&a}));
         signaller.join();
+        return S_OK;
     });
+    post(executor, waits);
+    expectReleasedOnce(waits);
 }
 
 TEST(ExecutorStop, DestructionReleasesQueuedOperationsUnrunAndEndsTheThread) {
