@@ -73,7 +73,6 @@ TEST(FolderListPC, FailuresCarryTheWin32ErrorAndLongPathsAreRefused) {
     EXPECT_EQ(E_FAIL, list.GetFolderList(fits.c_str(), &error));  // searched, not there
     EXPECT_EQ(static_cast<HRESULT>(0x800700CE), list.GetFolderList((fits + L"y").c_str(), &error));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), error);
-    EXPECT_EQ(static_cast<HRESULT>(0x800700CE), list.GetFolderList(std::wstring(5000, L'z').c_str(), &error));
     EXPECT_EQ(E_INVALIDARG, list.GetFolderList(nullptr, &error));
     EXPECT_EQ(E_INVALIDARG, list.GetNextFileName(nullptr, &error));
     EXPECT_EQ(E_INVALIDARG, list.GetNextFolderName(&name, nullptr));
