@@ -1,11 +1,18 @@
-// The type libraries as early-bound clients see them: vtable slots and event
-// arguments (members and dispatch ids are checked against the guide).
+// The type libraries as clients see them: vtable slots and event arguments for
+// early binding, and the client's guide (docs/api.md), which cannot drift from
+// them: every interface, member and dispatch id registered is in it, and every
+// one it names exists.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <ole2.h>
 
+#include <fstream>
+#include <map>
+#include <regex>
+#include <string>
 #include <vector>
 
+#include "KVDeviceInformation.h"
 #include "KVFileMgmt.h"
 #include "Morvane.h"
 #include "com_test_util.h"
@@ -32,6 +39,23 @@ const std::vector<Slot> kMountPointSlots = {{L"Capacity", G, 1}, {L"Free", G, 1}
                                             {L"Label", P, 1}, {L"Media", G, 1}, {L"Format", M, 0}};
 const std::vector<Slot> kCollectionSlots = {{L"_NewEnum", G, 1}, {L"Item", G, 2}, {L"Count", G, 1}};
 
+UINT Functions(ITypeInfo* info, TYPEKIND* kind = nullptr) {
+    TYPEATTR* attr = nullptr;
+    if (FAILED(info->GetTypeAttr(&attr))) return 0;
+    const UINT funcs = attr->cFuncs;
+    if (kind) *kind = attr->typekind;
+    info->ReleaseTypeAttr(attr);
+    return funcs;
+}
+
+// The vtable half of a dual interface; null for any other type.
+ComPtr<ITypeInfo> VtableHalf(ITypeInfo* info) {
+    HREFTYPE ref = 0;
+    ComPtr<ITypeInfo> vtbl;
+    if (SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref))) info->GetRefTypeInfo(ref, vtbl.Receive());
+    return vtbl;
+}
+
 class TypeLibraries : public comtest::ComTest {
 protected:
     ComPtr<ITypeLib> LoadRegistered(REFGUID libid) {
@@ -39,21 +63,12 @@ protected:
         EXPECT_HRESULT_SUCCEEDED(LoadRegTypeLib(libid, 1, 0, LOCALE_NEUTRAL, lib.Receive()));
         return lib;
     }
-    static UINT Functions(ITypeInfo* info, TYPEKIND* kind = nullptr) {
-        TYPEATTR* attr = nullptr;
-        if (FAILED(info->GetTypeAttr(&attr))) return 0;
-        const UINT funcs = attr->cFuncs;
-        if (kind) *kind = attr->typekind;
-        info->ReleaseTypeAttr(attr);
-        return funcs;
-    }
     // The vtable half of a dual interface, with its first own slot.
     void ExpectSlots(ITypeLib* lib, REFIID iid, const std::vector<Slot>& slots, int firstSlot) {
-        ComPtr<ITypeInfo> info, vtbl;
-        HREFTYPE ref = 0;
+        ComPtr<ITypeInfo> info;
         ASSERT_HRESULT_SUCCEEDED(lib->GetTypeInfoOfGuid(iid, info.Receive()));
-        ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));  // fails unless dual
-        ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeInfo(ref, vtbl.Receive()));
+        ComPtr<ITypeInfo> vtbl = VtableHalf(info.Get());
+        ASSERT_TRUE(vtbl) << "not dual";
         const UINT funcs = Functions(vtbl.Get());
         ASSERT_EQ(slots.size(), funcs);
         for (UINT i = 0; i < funcs; ++i) {
@@ -121,6 +136,75 @@ TEST_F(TypeLibraries, FolderEventsHaveTheirDispatchIdsAndArgumentTypes) {
         }
         info->ReleaseFuncDesc(fd);
     }
+}
+
+// Interface name -> member name -> dispatch id.
+using Members = std::map<std::string, std::map<std::string, long>>;
+
+// The guide's interface sections ("### IName") and their member rows
+// ("| `Member` | id | ...").
+Members FromGuide() {
+    Members members;
+    std::ifstream in(MORVANE_API_GUIDE);
+    EXPECT_TRUE(in) << "cannot read " << MORVANE_API_GUIDE;
+    const std::regex heading(R"(^### (_?I\w+)(, (_?I\w+))*\s*$)");
+    const std::regex row(R"(^\| `(\w+)` \| (-?\d+) \|)");
+    std::vector<std::string> current;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::smatch m;
+        if (line.rfind("## ", 0) == 0 || line.rfind("### ", 0) == 0) current.clear();
+        if (std::regex_match(line, m, heading)) {
+            // A section may cover several interfaces of one shape: "### IA, IB".
+            std::string names = line.substr(4);
+            std::regex name(R"(_?I\w+)");
+            for (auto it = std::sregex_iterator(names.begin(), names.end(), name); it != std::sregex_iterator(); ++it)
+                current.push_back(it->str());
+            for (const std::string& n : current) members[n];
+        } else if (!current.empty() && std::regex_search(line, m, row)) {
+            for (const std::string& n : current) members[n][m[1].str()] = std::stol(m[2].str());
+        }
+    }
+    return members;
+}
+
+// The members a type describes itself (not those it inherits).
+void AddOwnMembers(ITypeInfo* info, std::map<std::string, long>& out) {
+    for (UINT i = 0, functions = Functions(info); i < functions; ++i) {
+        FUNCDESC* desc = nullptr;
+        ASSERT_HRESULT_SUCCEEDED(info->GetFuncDesc(i, &desc));
+        com::UniqueBstr name;
+        info->GetDocumentation(desc->memid, name.Receive(), nullptr, nullptr, nullptr);
+        out[comtest::Narrow(name.c_str())] = desc->memid;
+        info->ReleaseFuncDesc(desc);
+    }
+}
+
+void AddLibrary(ITypeLib* lib, Members& members) {
+    ASSERT_TRUE(lib);
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+        TYPEKIND kind;
+        ASSERT_HRESULT_SUCCEEDED(lib->GetTypeInfoType(i, &kind));
+        if (kind != TKIND_INTERFACE && kind != TKIND_DISPATCH) continue;
+        ComPtr<ITypeInfo> info;
+        ASSERT_HRESULT_SUCCEEDED(lib->GetTypeInfo(i, info.Receive()));
+        com::UniqueBstr name;
+        info->GetDocumentation(MEMBERID_NIL, name.Receive(), nullptr, nullptr, nullptr);
+        // A dual interface's own members are those of its vtable half.
+        const ComPtr<ITypeInfo> vtable = VtableHalf(info.Get());
+        AddOwnMembers(vtable ? vtable.Get() : info.Get(), members[comtest::Narrow(name.c_str())]);
+    }
+}
+
+class ApiGuide : public TypeLibraries {};
+
+TEST_F(ApiGuide, NamesEveryInterfaceMemberAndDispatchIdOfTheTypeLibraries) {
+    Members registered;
+    AddLibrary(LoadRegistered(LIBID_KVFileMgmtLib).Get(), registered);
+    AddLibrary(LoadRegistered(LIBID_KVDeviceInformationLib).Get(), registered);
+    ASSERT_GE(registered.size(), 10u);
+    // Both ways: the same interfaces, members and dispatch ids.
+    EXPECT_EQ(registered, FromGuide());
 }
 
 } // namespace

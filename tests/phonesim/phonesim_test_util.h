@@ -9,8 +9,6 @@
 
 #include "PhoneSimKit.h"
 
-#define EXPECT_FAILED(expr) EXPECT_TRUE(FAILED(expr)) << std::hex << (expr)
-
 namespace simtest {
 
 using com::ComPtr;

@@ -1,14 +1,10 @@
-#include <gtest/gtest.h>
-
-#include <windows.h>
+#include "unit_fakes.h"
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 
-#include "Morvane.h"
 #include "operations/AsynchOperationExecutor.h"
 #include "../support/log_capture.h"
 
@@ -37,9 +33,7 @@ public:
         const LONG left = --refs;
         return left == 0 ? released.set(), 0 : left;
     }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    UNIT_NO_TYPEINFO
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP Execute() override { ++executions; return m_body ? m_body() : S_OK; }
 
@@ -60,13 +54,6 @@ void expectReleasedOnce(FakeOperation& op) {
     ASSERT_TRUE(op.released.wait());
     EXPECT_EQ(0, op.refs.load());
     EXPECT_EQ(1, op.releaseCalls.load());
-}
-
-// Runs the body on the executor thread and waits until it has returned.
-void runOnWorker(const Executor& executor, std::function<void()> body) {
-    FakeOperation op([&] { body(); return S_OK; });
-    post(executor, op);
-    expectReleasedOnce(op);
 }
 
 struct ExecutorTest : ::testing::Test {
@@ -109,7 +96,8 @@ TEST_F(ExecutorTest, WaitReturnsTheFirstSignalledListedObjectAndPassesOverOthers
     capture.OnLine([&](const qzlog::captured_line& line) {
         if (line.text.find("No Wait Object that we were waiting on was signalled.") != std::string::npos) passedOver.set();
     });
-    runOnWorker(executor, [&] {
+    // Waits are made on the executor thread.
+    FakeOperation waits([&] {
         CWaitObject a(&executor), b(&executor), unlisted(&executor);
         b.Signal();
         EXPECT_EQ(&b, Executor::WaitForMultipleObjects({&a, &b}));
@@ -128,7 +116,10 @@ TEST_F(ExecutorTest, WaitReturnsTheFirstSignalledListedObjectAndPassesOverOthers
         std::thread([&] { unlisted.Signal(); }).join();
         EXPECT_EQ(&a, Executor::WaitForMultipleObjects({&a}));
         signaller.join();
+        return S_OK;
     });
+    post(executor, waits);
+    expectReleasedOnce(waits);
 }
 
 TEST(ExecutorStop, DestructionReleasesQueuedOperationsUnrunAndEndsTheThread) {

@@ -6,13 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "../support/log_capture.h"
-
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
+#include "unit_fakes.h"
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -24,50 +20,12 @@ namespace {
 const char* const kTestFileVersion = "9.8.7.6";
 const char* const kTestProductVersion = "1.2.3.4";
 
-std::wstring uniqueTempPath(const wchar_t* stem) {
-    static std::atomic<int> counter{0};
-    wchar_t temp[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, temp);
-    return std::wstring(temp) + stem + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++counter);
-}
-
 std::string readFile(const std::wstring& path) {
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
-
-// Redirects the CRT's standard error to a file until text() is called.
-class StandardErrorCapture {
-public:
-    StandardErrorCapture() : m_path(uniqueTempPath(L"morvane-stderr")) {
-        std::fflush(stderr);
-        m_saved = _dup(_fileno(stderr));
-        const int fd = _wopen(m_path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
-        _dup2(fd, _fileno(stderr));
-        _close(fd);
-    }
-    ~StandardErrorCapture() { restore(); DeleteFileW(m_path.c_str()); }
-    std::string text() {
-        restore();
-        std::string text = readFile(m_path);
-        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-        return text;
-    }
-
-private:
-    void restore() {
-        if (m_saved < 0) return;
-        std::fflush(stderr);
-        _dup2(m_saved, _fileno(stderr));
-        _close(m_saved);
-        m_saved = -1;
-    }
-    std::wstring m_path;
-    int m_saved = -1;
-};
 
 struct EnvironmentVariable {
     EnvironmentVariable(const wchar_t* n, const std::wstring& value) : name(n) { SetEnvironmentVariableW(n, value.c_str()); }
@@ -86,18 +44,11 @@ protected:
         Varnhold_logging::injectInitFailure(false);
         Varnhold_logging::injectCreateFailure(Varnhold_logging::CreateFailure::None);
         qzlog::set_max_level(m_previousLevel);
-        std::error_code ignored;
-        if (!m_logDir.empty()) std::filesystem::remove_all(m_logDir, ignored);
-    }
-    std::wstring useTempLogDir() {
-        m_logDir = uniqueTempPath(L"morvane-logs");
-        m_logDirVariable.reset(new EnvironmentVariable(L"MORVANE_LOG_DIR", m_logDir));
-        return m_logDir;
     }
 
     int m_previousLevel = qzlog::level_event;
-    std::wstring m_logDir;
-    std::unique_ptr<EnvironmentVariable> m_logDirVariable;
+    unittest::ScratchFolder m_logDir;
+    EnvironmentVariable m_logDirVariable{L"MORVANE_LOG_DIR", m_logDir.Path()};
 };
 
 std::string expectedBanner() {
@@ -110,7 +61,6 @@ std::string expectedBanner() {
 } // namespace
 
 TEST_F(LoggingTest, StartLogWritesTheVersionBannerToTheLogFileOnce) {
-    const std::wstring dir = useTempLogDir();
     testlog::LogCapture captured;
     qzlog::set_max_level(qzlog::level_event);
     bool started = false;
@@ -123,11 +73,10 @@ TEST_F(LoggingTest, StartLogWritesTheVersionBannerToTheLogFileOnce) {
     EXPECT_EQ(lines[0].text, expectedBanner());
     EndLog(started);
     EXPECT_FALSE(started);
-    EXPECT_NE(readFile(dir + L"\\QZ.Quendry.log").find(expectedBanner() + "\r\n"), std::string::npos);
+    EXPECT_NE(readFile(m_logDir.Path() + L"\\QZ.Quendry.log").find(expectedBanner() + "\r\n"), std::string::npos);
 }
 
 TEST_F(LoggingTest, StartFailuresReportOnStandardErrorOnly) {
-    useTempLogDir();
     testlog::LogCapture captured;
     using Create = Varnhold_logging::CreateFailure;
     const std::string folder = std::filesystem::path(Varnhold_logging::logFolder()).string();
@@ -140,10 +89,12 @@ TEST_F(LoggingTest, StartFailuresReportOnStandardErrorOnly) {
     for (const auto& [initFails, createFails, report] : failures) {
         Varnhold_logging::injectInitFailure(initFails);
         Varnhold_logging::injectCreateFailure(createFails);
-        StandardErrorCapture err;
+        testing::internal::CaptureStderr();
         bool started = false;
         StartLog(started);
-        EXPECT_EQ(err.text(), report);
+        std::string text = testing::internal::GetCapturedStderr();
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        EXPECT_EQ(text, report);
         EXPECT_FALSE(started);
     }
     EXPECT_EQ(Varnhold_logging::callCounters().createApplicationSpecificLogFile, 2);  // not after a failed init

@@ -8,23 +8,6 @@ namespace {
 
 using namespace mapping_test;
 
-const std::wstring kApplicationSerial =
-    LR"(/applications/application[@name="Ostrevin"]/device[@uid="dev1"]/massstorage/@serialnumber)";
-const std::wstring kCardSerial = LR"(//devices/device[@uid="dev1"]/storage/media[@name="USBDevice"][@present="true"]/@id)";
-const std::wstring kCardPath = LR"(//devices/device[@uid="dev1"]//storage/media[@name="USBDevice"]/@mountpoint)";
-
-// The card is E:\ on the phone, shown as \Card\, with Photos named Pictures and
-// the phone folder E:\Images\ mapped in as Imgs.
-void ConfigureCard(FakeCapMgr& c, const std::wstring& serial = L"1234") {
-    c.Set(kApplicationSerial, {serial});
-    c.Set(kCardPath, {L"E:\\"});
-    c.Set(kP + LR"(mountpoint[@realpath="E:\"]/@virtualpath)", {L"Card"});
-    c.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/subfolder/@realpath)", {L"Photos"});
-    c.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/subfolder[@realpath="Photos"]/@virtualname)", {L"Pictures"});
-    c.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/mappedfolder/@realpath)", {L"E:\\Images\\"});
-    c.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/mappedfolder[@realpath="E:\Images\"]/@virtualname)", {L"Imgs"});
-}
-
 using Paths = std::vector<std::pair<std::wstring, std::wstring>>;
 
 Paths EntryPaths(const CFolderMapping& m) {

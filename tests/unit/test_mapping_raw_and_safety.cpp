@@ -48,7 +48,7 @@ protected:
     void SetUp() override {
         MappingTest::SetUp();
         // Browser: C:\ as \Phone\, restricted, with Images as Pictures and E:\Sounds mapped without a
-        // trailing backslash. Mass storage: the card E:\ as \Card\, restricted, on drive G:, with Photos.
+        // trailing backslash. Mass storage: the card, restricted, on drive G:.
         capMgr.Set(kP + L"mountpoint/@realpath", {L"C:\\"});
         capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/@virtualpath)", {L"Phone"});
         capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/@restricted)", {L"true"});
@@ -56,12 +56,8 @@ protected:
         capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/subfolder[@realpath="Images"]/@virtualname)",
                    {L"Pictures"});
         capMgr.Set(kP + LR"(mountpoint[@realpath="C:\"]/subfolders/mappedfolder/@realpath)", {L"E:\\Sounds"});
-        capMgr.Set(LR"(/applications/application[@name="Ostrevin"]/device[@uid="dev1"]/massstorage/@serialnumber)",
-                   {L"77"});
-        capMgr.Set(LR"(//devices/device[@uid="dev1"]//storage/media[@name="USBDevice"]/@mountpoint)", {L"E:\\"});
-        capMgr.Set(kP + LR"(mountpoint[@realpath="E:\"]/@virtualpath)", {L"Card"});
+        ConfigureCard(capMgr, L"77");
         capMgr.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/@restricted)", {L"true"});
-        capMgr.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/subfolder/@realpath)", {L"Photos"});
         platform->drives = {{L"G:\\", DRIVE_REMOVABLE, 77}};
 
         auto browser = std::make_unique<CFMBrowserMapping>(platform);
@@ -71,7 +67,7 @@ protected:
         ASSERT_EQ(S_OK, InitMapping(*card, L"dev1", L"imei-1"));
         ASSERT_EQ(S_OK, InitMapping(*raw, L"dev1", L"imei-1"));
         subjects.push_back({"browser", std::move(browser), L"\\Phone\\Pictures\\", L"C:\\Images\\"});
-        subjects.push_back({"mass storage", std::move(card), L"\\Card\\Photos\\", L"G:\\Photos\\"});
+        subjects.push_back({"mass storage", std::move(card), L"\\Card\\Pictures\\", L"G:\\Photos\\"});
         subjects.push_back({"raw", std::move(raw), L"\\C:\\Data\\", L"C:\\Data\\"});
     }
 

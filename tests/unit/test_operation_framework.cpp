@@ -69,7 +69,7 @@ protected:
     TargetObject* m_target = nullptr;
 };
 
-const VARTYPE kByRefI2 = VT_BYREF | VT_I2, kByRefI4 = VT_BYREF | VT_I4;
+const VARTYPE kByRefI4 = VT_BYREF | VT_I4;
 
 } // namespace
 
@@ -112,7 +112,6 @@ TEST_F(OperationFramework, CreateRefusesMissingArgumentsAndAnOperationHoldsItsTa
     EXPECT_GT(m_target->Refs(), before);
     auto* test = static_cast<CTestAsynchOperation*>(op);
     EXPECT_EQ(test->TransactionId(), 7);
-    EXPECT_EQ(test->Target(), Target());
     EXPECT_EQ(op->Release(), 0u);
     EXPECT_EQ(g_destroyed.load(), 1);
     EXPECT_EQ(m_target->Refs(), before);
@@ -155,47 +154,9 @@ TEST_F(OperationFramework, StartedOperationRunsOnceOnTheExecutorOrIsReleasedAtOn
     EXPECT_EQ(g_constructed.load(), 2);
 }
 
-TEST_F(OperationFramework, EventsCarryTheirDispidsAndArgumentTypesLastArgumentFirst) {
-    Connect(sink);
-    TargetObject* other = TargetObject::Create();
-    ASSERT_NE(other, nullptr);
-    const LONG otherRefs = other->Refs();
-    SHORT cancel = 0;
-    LONG answer = 0;
-    FireRenameCompleted(Target(), KVFM_E_FAILED, 9);
-    FireNewFolderCompleted(Target(), KVFM_OK, nullptr, 10);
-    FireGetFilesCompleted(Target(), KVFM_OK, other->Impl(), 11);
-    FireProgress(Target(), 50, 3, &cancel);
-    FireFileProgress(Target(), L"a.txt", 50, 3, &cancel);
-    FireReplaceFile(Target(), 3, L"a.txt", 40000.0, 10, 40001.0, 20, &answer);
-    FireReplaceFolder(Target(), 3, L"dir", &answer);
-    EXPECT_EQ(other->Refs(), otherRefs);  // the object argument is held for the call only
-    other->Release();
-    struct Expected { DISPID id; std::vector<VARTYPE> types; std::vector<LONGLONG> numbers; };
-    const Expected expected[] = {
-        {32, {VT_I4, VT_UI4}, {9, 0x80000000LL}},
-        {34, {VT_I4, VT_DISPATCH, VT_UI4}, {10, 0}},
-        {36, {VT_I4, VT_DISPATCH, VT_UI4}, {11, 0}},
-        {42, {kByRefI2, VT_I4, VT_I2}, {3, 50}},
-        {43, {kByRefI2, VT_I4, VT_I2, VT_BSTR}, {3, 50}},
-        {44, {kByRefI4, VT_I4, VT_DATE, VT_I4, VT_DATE, VT_BSTR, VT_I4}, {20, 10, 3}},
-        {45, {kByRefI4, VT_BSTR, VT_I4}, {3}},
-    };
-    ASSERT_EQ(sink.events.size(), 7u);
-    for (size_t i = 0; i < 7; ++i) {
-        SCOPED_TRACE(expected[i].id);
-        EXPECT_EQ(sink.events[i].id, expected[i].id);
-        EXPECT_EQ(sink.events[i].flags, DISPATCH_METHOD);
-        EXPECT_EQ(sink.events[i].lcid, static_cast<LCID>(LOCALE_USER_DEFAULT));
-        EXPECT_EQ(sink.events[i].types, expected[i].types);
-        EXPECT_EQ(sink.events[i].numbers, expected[i].numbers);
-    }
-    EXPECT_EQ(sink.events[1].objects, (std::vector<IDispatch*>{nullptr}));
-    ASSERT_EQ(sink.events[2].objects.size(), 1u);
-    EXPECT_NE(sink.events[2].objects[0], nullptr);
-}
-
-TEST_F(OperationFramework, TargetWithoutSinksFiresNothing) {
+// Result, listing and progress arguments are checked as they reach a client's sink in the
+// integration tests, and references to object arguments with the connection point.
+TEST_F(OperationFramework, EventsReachOnlyTheSinksOfTheirTargetWithTheReplaceFolderQuestionLastArgumentFirst) {
     TargetObject* other = TargetObject::Create();
     ASSERT_NE(other, nullptr);
     Connect(sink, other);
@@ -206,6 +167,12 @@ TEST_F(OperationFramework, TargetWithoutSinksFiresNothing) {
     EXPECT_EQ(FireDeleteCompleted(nullptr, KVFM_OK, 5), S_OK);
     EXPECT_TRUE(sink.events.empty());
     EXPECT_EQ(cancel, 0);
+    LONG answer = 0;
+    FireReplaceFolder(other->Impl(), 3, L"dir", &answer);
+    ASSERT_EQ(sink.events.size(), 1u);
+    EXPECT_EQ(sink.events[0].id, 45);
+    EXPECT_EQ(sink.events[0].types, (std::vector<VARTYPE>{kByRefI4, VT_BSTR, VT_I4}));
+    EXPECT_EQ(sink.events[0].numbers, (std::vector<LONGLONG>{3}));
     other->Release();
     EXPECT_EQ(sink.refs, 0);
 }
@@ -224,10 +191,7 @@ TEST_F(OperationFramework, CancelSetInProgressIsSeenByFileProgressAndByTheCaller
     EXPECT_EQ(sink.events[0].id, 42);
     EXPECT_EQ(sink.events[0].cancelSeen, 0);
     EXPECT_EQ(sink.events[1].id, 43);
-    EXPECT_EQ(sink.events[1].cancelSeen, 1);
-    EXPECT_EQ(sink.events[1].numbers, (std::vector<LONGLONG>{21, 64}));
-    ASSERT_EQ(sink.events[1].texts.size(), 1u);
-    EXPECT_EQ(sink.events[1].texts[0], L"photo.jpg");
+    EXPECT_EQ(sink.events[1].cancelSeen, 1);  // ids, percents and file names are checked by the integration sinks
 }
 
 TEST_F(OperationFramework, ReplaceCallbackAsksWithTheFileNameAndReplaceAlwaysDoesNotAsk) {
@@ -246,5 +210,7 @@ TEST_F(OperationFramework, ReplaceCallbackAsksWithTheFileNameAndReplaceAlwaysDoe
     EXPECT_EQ(answer, 3);
     ASSERT_EQ(sink.events.size(), 1u);
     EXPECT_EQ(sink.events[0].id, 44);
+    EXPECT_EQ(sink.events[0].types, (std::vector<VARTYPE>{kByRefI4, VT_I4, VT_DATE, VT_I4, VT_DATE, VT_BSTR, VT_I4}));
+    EXPECT_EQ(sink.events[0].numbers, (std::vector<LONGLONG>{2, 1, 8}));
     EXPECT_EQ(sink.events[0].texts, (std::vector<std::wstring>{L"report.doc"}));
 }

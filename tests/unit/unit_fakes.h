@@ -1,5 +1,6 @@
 // Unit fakes: a Capability Manager answering from a table, a machine with a
-// chosen drive list, an outer object for the aggregated part, an event sink.
+// chosen drive list, an outer object for the aggregated part, an event sink,
+// a scratch folder.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <oleauto.h>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -226,6 +229,23 @@ protected:
 
 inline const std::wstring kP = L"//devices/device[@uid=\"dev1\"]/foldermapping/";
 
+inline const std::wstring kApplicationSerial =
+    LR"(/applications/application[@name="Ostrevin"]/device[@uid="dev1"]/massstorage/@serialnumber)";
+inline const std::wstring kCardSerial = LR"(//devices/device[@uid="dev1"]/storage/media[@name="USBDevice"][@present="true"]/@id)";
+inline const std::wstring kCardPath = LR"(//devices/device[@uid="dev1"]//storage/media[@name="USBDevice"]/@mountpoint)";
+
+// The card is E:\ on the phone, shown as \Card\, with Photos named Pictures and
+// the phone folder E:\Images\ mapped in as Imgs.
+inline void ConfigureCard(FakeCapMgr& c, const std::wstring& serial = L"1234") {
+    c.Set(kApplicationSerial, {serial});
+    c.Set(kCardPath, {L"E:\\"});
+    c.Set(kP + LR"(mountpoint[@realpath="E:\"]/@virtualpath)", {L"Card"});
+    c.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/subfolder/@realpath)", {L"Photos"});
+    c.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/subfolder[@realpath="Photos"]/@virtualname)", {L"Pictures"});
+    c.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/mappedfolder/@realpath)", {L"E:\\Images\\"});
+    c.Set(kP + LR"(mountpoint[@realpath="E:\"]/subfolders/mappedfolder[@realpath="E:\Images\"]/@virtualname)", {L"Imgs"});
+}
+
 } // namespace mapping_test
 
 namespace unittest {
@@ -264,6 +284,29 @@ private:
     LONG m_refs = 0;
     IUnknown* m_inner = nullptr;
     FMObjectImpl* m_impl = nullptr;
+};
+
+// A new folder under the temporary folder, removed with its content.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        static std::atomic<int> counter{0};
+        m_path = (std::filesystem::temp_directory_path() / ("fl-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                                             std::to_string(counter++))).wstring();
+        CreateDirectoryW(m_path.c_str(), nullptr);
+    }
+    ~ScratchFolder() { std::error_code ignored; std::filesystem::remove_all(std::filesystem::path(m_path), ignored); }
+    const std::wstring& Path() const { return m_path; }
+    // A folder when the name ends with a backslash, else an empty file.
+    std::wstring Make(const std::wstring& relative) const {
+        const std::wstring full = m_path + L"\\" + relative;
+        if (relative.back() == L'\\') CreateDirectoryW(full.c_str(), nullptr);
+        else CloseHandle(CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        return full;
+    }
+
+private:
+    std::wstring m_path;
 };
 
 // A stack-held event sink recording every call with its arguments (last

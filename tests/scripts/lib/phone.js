@@ -31,11 +31,6 @@ function failure(f, what) {
     throw new Error(what + ": no error");
 }
 
-function failsWith(hr, f, what) {
-    var got = failure(f, what);
-    check(got == (hr | 0), what + ": " + hex(got) + " instead of " + hex(hr));
-}
-
 // Wine's JScript cannot take typeof of a VT_DATE, but converts it with Date.
 function millis(date) { return new Date(date).getTime(); }
 
@@ -105,16 +100,8 @@ ScriptPhone.prototype.describedMime = function (extension) {
     return node ? node.getAttribute("type") : null;
 };
 
-ScriptPhone.prototype.unbind = function () { this.control.UnbindService(this.service); };
-
-// No WScript.Sleep under Wine; the bound only turns a hang into a failure.
-function waitFor(cond) {
-    for (var until = new Date().getTime() + 60000; !cond();) if (new Date().getTime() > until) return false;
-    return true;
-}
-
 ScriptPhone.prototype.close = function () {
-    if (this.service) try { this.unbind(); } catch (e) {}
+    if (this.service) try { this.control.UnbindService(this.service); } catch (e) {}
     if (this.previousCapmgr === null) {
         // Wine's WScript.Shell has no RegDelete.
         shell.Run("reg delete \"HKCU\\Software\\Morvane\\CapMgr\" /v Config /f", 0, true);
