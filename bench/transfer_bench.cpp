@@ -28,26 +28,6 @@ constexpr int kFilesPerFolder = 20;
 constexpr int kTreeSizes[] = {100, 1000, 5000};
 constexpr DWORD kHangMs = 600000;
 
-void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW data;
-    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring child = path + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
-            } else {
-                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(child.c_str());
-            }
-        } while (FindNextFileW(h, &data));
-        FindClose(h);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
 void CopyTree(const std::wstring& from, const std::wstring& to) {
     CreateDirectoryW(to.c_str(), nullptr);
     WIN32_FIND_DATAW data;

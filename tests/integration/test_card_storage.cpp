@@ -292,15 +292,15 @@ TEST_F(CardStorage, NamesThatLeaveTheFolderOrOverflowThePathAreRefused) {
         EXPECT_EQ(E_INVALIDARG, Named(&CStorageObject::Rename, *folder, bad)) << Narrow(bad);
         EXPECT_EQ(E_INVALIDARG, Named(&CStorageObject::NewFolder, *folder, bad)) << Narrow(bad);
     }
-    EXPECT_FALSE(Exists(m_drive + L"outside"));
-    EXPECT_FALSE(Exists(Card(L"outside")));
+    EXPECT_FALSE(FileExists(m_drive + L"outside"));
+    EXPECT_FALSE(FileExists(Card(L"outside")));
 
     // A name that would make a path of 260 characters (folders count their backslash).
     const std::wstring fileName(260 - Card(L"").size(), L'n');
     EXPECT_EQ(kPathTooLong, Named(&CStorageObject::Rename, *file, fileName.c_str()));
     const std::wstring folderName(259 - Card(L"").size(), L'n');
     EXPECT_EQ(kPathTooLong, Named(&CStorageObject::NewFolder, *PcFolder(L""), folderName.c_str()));
-    EXPECT_TRUE(Exists(Card(L"a.jpg")));
+    EXPECT_TRUE(FileExists(Card(L"a.jpg")));
 
     auto root = CardRoot();
     EXPECT_EQ(E_FAIL, Named(&CStorageObject::Rename, *root, L"X"));
@@ -393,8 +393,8 @@ TEST_F(CardStorage, ObjectsOfAnEndedBindingFailWithoutTouchingPhoneOrCard) {
         for (const auto& call : calls) EXPECT_EQ(E_FAIL, call.second()) << call.first << " " << when;
         EXPECT_TRUE(files.items.empty() && folders.items.empty() && out.IsNull() && !wait) << when;
         EXPECT_EQ(0, Calls()) << when;
-        EXPECT_TRUE(Exists(Card(L"a.jpg")));
-        EXPECT_FALSE(Exists(Card(L"New")) || Exists(Card(L"copy.jpg")));
+        EXPECT_TRUE(FileExists(Card(L"a.jpg")));
+        EXPECT_FALSE(FileExists(Card(L"New")) || FileExists(Card(L"copy.jpg")));
         ASSERT_EQ(S_OK, Rebind(L"pc-card"));
     }
 }
@@ -426,7 +426,7 @@ TEST_F(CardStorage, CopiesBothWaysOverwritingWithProgressPerChunkUntilCancelled)
     WriteCard(L"empty.txt", "");
     EXPECT_EQ(kOk, Ended(PcFile(L"empty.txt")->CopyFileToPC(Executor(), Pc(L"empty.txt").c_str(), &raw, &m_progress,
                                                             &m_replace), &raw));
-    EXPECT_TRUE(Exists(Pc(L"empty.txt")));
+    EXPECT_TRUE(FileExists(Pc(L"empty.txt")));
     EXPECT_EQ(std::vector<short>{0}, m_progress.Percents());
 
     // Any non-zero answer cancels: nothing is reported after it and no target is left.
@@ -435,7 +435,7 @@ TEST_F(CardStorage, CopiesBothWaysOverwritingWithProgressPerChunkUntilCancelled)
     m_progress.cancelValue = -1;
     EXPECT_EQ(kAborted, Ended(PcFile(L"out.bin")->CopyFileToPC(Executor(), Pc(L"cut.bin").c_str(), &raw, &m_progress,
                                                                &m_replace), &raw));
-    EXPECT_FALSE(Exists(Pc(L"cut.bin")));
+    EXPECT_FALSE(FileExists(Pc(L"cut.bin")));
     EXPECT_EQ((std::vector<short>{0, 33, 66}), m_progress.Percents());
 }
 
@@ -454,7 +454,7 @@ TEST_F(CardStorage, FailuresReachTheWaitObjectAndRefusalsStartNothing) {
     EXPECT_EQ("keep me", ReadFileBytes(Card(L"a.bin")));
     EXPECT_EQ(kFailed, Ended(folder->CopyFileFromPC(Executor(), Pc(L"ghost.bin").c_str(), &raw, &m_progress,
                                                     &m_replace), &raw));
-    EXPECT_FALSE(Exists(Card(L"ghost.bin")));
+    EXPECT_FALSE(FileExists(Card(L"ghost.bin")));
 
     m_progress.Clear();
     CCopyFileWaitObject* wait = nullptr;
@@ -520,15 +520,15 @@ TEST_F(CardStorage, ChunkedCopyKeepsTheCopyFileExContract) {
         EXPECT_FALSE(PcCopyFileChunked(source.c_str(), Pc(L"c.bin").c_str(), LoggingRoutine, &stop, nullptr, 0));
         EXPECT_EQ(static_cast<DWORD>(ERROR_REQUEST_ABORTED), GetLastError());
         EXPECT_EQ(2u, stop.transferred.size());
-        EXPECT_FALSE(Exists(Pc(L"c.bin")));
+        EXPECT_FALSE(FileExists(Pc(L"c.bin")));
     }
     BOOL cancel = TRUE;
     EXPECT_FALSE(PcCopyFileChunked(source.c_str(), Pc(L"d.bin").c_str(), nullptr, nullptr, &cancel, 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_REQUEST_ABORTED), GetLastError());
-    EXPECT_FALSE(Exists(Pc(L"d.bin")));
+    EXPECT_FALSE(FileExists(Pc(L"d.bin")));
     EXPECT_FALSE(PcCopyFileChunked(Card(L"missing.bin").c_str(), Pc(L"e.bin").c_str(), nullptr, nullptr, nullptr, 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
-    EXPECT_FALSE(Exists(Pc(L"e.bin")));
+    EXPECT_FALSE(FileExists(Pc(L"e.bin")));
 }
 
 } // namespace

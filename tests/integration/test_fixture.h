@@ -47,7 +47,6 @@ constexpr HRESULT kPathTooLong = static_cast<HRESULT>(0x800700CE);
 
 inline std::wstring SamplePath(const wchar_t* name) { return WindowsPath(MORVANE_SAMPLES_DIR) + L"\\" + name; }
 inline std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
-inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 inline com::UniqueBstr B(const std::wstring& s) { return com::UniqueBstr(s.c_str()); }
 
 inline std::wstring PathOf(CStorageObject* object) {
@@ -106,8 +105,8 @@ inline DWORD Advise(IUnknown* object, Sink* sink) {
 }
 // Every path of there exists and none of gone does.
 inline void ExpectPaths(const Paths& there, const Paths& gone = {}) {
-    for (const auto& path : there) EXPECT_TRUE(Exists(path)) << Narrow(path) << " is missing";
-    for (const auto& path : gone) EXPECT_FALSE(Exists(path)) << Narrow(path) << " is still there";
+    for (const auto& path : there) EXPECT_TRUE(FileExists(path)) << Narrow(path) << " is missing";
+    for (const auto& path : gone) EXPECT_FALSE(FileExists(path)) << Narrow(path) << " is still there";
 }
 // The one completion of id: a failure when none or several came.
 inline Sink::Event OneCompletion(Sink* sink, LONG id) {
@@ -154,40 +153,23 @@ Paths SortedPaths(const std::list<T*>& list, size_t from = 0, size_t to = ~size_
     return paths;
 }
 
-// Calls visit(name, isFolder) for each entry of folder.
-template <class Visit>
-void ForEachEntry(const std::wstring& folder, Visit visit) {
+// Every folder (its path ending in a backslash) and file below root, with contents.
+inline Tree ReadTree(const std::wstring& root, const std::wstring& relative = L"") {
+    Tree tree;
     WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE) return;
+    HANDLE search = FindFirstFileW((root + L"\\" + relative + L"*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return tree;
     do {
         const std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") visit(name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+        if (name == L"." || name == L"..") continue;
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            tree[relative + name] = ReadFileBytes(root + L"\\" + relative + name);
+            continue;
+        }
+        tree[relative + name + L"\\"] = "";
+        tree.merge(ReadTree(root, relative + name + L"\\"));
     } while (FindNextFileW(search, &data));
     FindClose(search);
-}
-inline void RemoveTree(const std::wstring& path) {
-    ForEachEntry(path, [&](const std::wstring& name, bool folder) {
-        const std::wstring child = path + L"\\" + name;
-        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (folder) RemoveTree(child);
-        else DeleteFileW(child.c_str());
-    });
-    RemoveDirectoryW(path.c_str());
-}
-inline void ReadTreeInto(const std::wstring& root, const std::wstring& relative, Tree& tree) {
-    ForEachEntry(root + L"\\" + relative, [&](const std::wstring& name, bool folder) {
-        if (folder) {
-            tree[relative + name + L"\\"] = "";
-            ReadTreeInto(root, relative + name + L"\\", tree);
-        } else {
-            tree[relative + name] = ReadFileBytes(root + L"\\" + relative + name);
-        }
-    });
-}
-inline Tree ReadTree(const std::wstring& root) {
-    Tree tree;
-    ReadTreeInto(root, L"", tree);
     return tree;
 }
 // Creates root and the tree below it, parents first.

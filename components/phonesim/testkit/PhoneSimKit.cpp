@@ -53,26 +53,6 @@ void MakeFolders(const std::wstring& path) {
     }
 }
 
-void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(Join(path, L"*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring child = Join(path, name);
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(path.c_str());
-}
-
 long ArgI4(DISPPARAMS* params, UINT index) {
     // Arguments arrive last first.
     VARIANT& v = params->rgvarg[params->cArgs - 1 - index];
@@ -106,6 +86,26 @@ TempFolder::TempFolder(const wchar_t* prefix) {
 }
 
 TempFolder::~TempFolder() { RemoveTree(m_path); }
+
+void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(Join(path, L"*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = Join(path, name);
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(path.c_str());
+}
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

@@ -122,6 +122,8 @@ private:
 bool FileExists(const std::wstring& path);
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// Deletes the folder and everything in it, read-only files included.
+void RemoveTree(const std::wstring& path);
 
 // The application object created as Morvane's connector creates it: CLSCTX 23,
 // OleRun, then ISCApplication.
