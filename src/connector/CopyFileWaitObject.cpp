@@ -109,11 +109,11 @@ public:
         com::ScopedLock lock(m_csOwner);
         m_pOwner = nullptr;
     }
-    // True when no progress call is running in the sink within timeoutMs.
+    // True when no event call is running in the sink within timeoutMs.
     bool Drain(DWORD timeoutMs) const {
         const ULONGLONG until = GetTickCount64() + timeoutMs;
-        // A call that is just returning is waited for by yielding, not by a
-        // sleep of a millisecond.
+        // The completion's call is usually just returning: yield a while
+        // before sleeping, as a sleep costs a millisecond per copied file.
         for (int spins = 0; m_lInFlight.load() != 0; ++spins) {
             if (GetTickCount64() >= until) return false;
             if (spins < 200)
@@ -164,13 +164,8 @@ public:
     STDMETHOD(Invoke)(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                       EXCEPINFO* excepInfo, UINT* argErr) override {
         if (result) VariantInit(result);
-        // Only progress reaches the operation's callback, which is deleted
-        // once the copy has ended. The other events reach the owner only
-        // under m_csOwner, which Close takes, so the destructor need not wait
-        // for them; the completion's call is usually still returning then.
         // Counted before the flag is read, so Drain sees every call that got past it.
-        const bool counted = id == kProgressId;
-        if (counted) ++m_lInFlight;
+        ++m_lInFlight;
         HRESULT hr = S_OK;
         if (!m_bClosing.load()) {
             try {
@@ -180,7 +175,7 @@ public:
                 hr = E_FAIL;
             }
         }
-        if (counted) --m_lInFlight;
+        --m_lInFlight;
         return hr;
     }
 
