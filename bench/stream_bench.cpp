@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
                      const DWORD cookie = sink->Advise(big.Get());
                      LONG id = 0;
                      if (SUCCEEDED(big->CopyToPC(outBstr.Get(), bigOut.Get(), &id)) &&
-                         !sink->WaitForCompletion(id, kHangMs))
+                         !sink->WaitFor(id, 0, kHangMs))
                          std::cerr << "bench: CopyToPC did not complete\n";
                      sink->Unadvise(big.Get(), cookie);
                  },

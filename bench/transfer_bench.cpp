@@ -64,7 +64,7 @@ void RunToCompletion(IUnknown* object, const char* what, Start start) {
     HRESULT hr = start(&id);
     if (FAILED(hr)) {
         std::cerr << "bench: " << what << " did not start: 0x" << std::hex << hr << std::dec << "\n";
-    } else if (!sink->WaitForCompletion(id, kHangMs)) {
+    } else if (!sink->WaitFor(id, 0, kHangMs)) {
         std::cerr << "bench: " << what << " did not complete\n";
     } else {
         const ULONG result = sink->Completion(id).result;

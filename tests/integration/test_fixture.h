@@ -91,13 +91,6 @@ inline VARIANT Key(BSTR name) {
     return v;
 }
 
-inline ComPtr<IConnectionPoint> EventPoint(IUnknown* object) {
-    ComPtr<IConnectionPointContainer> container;
-    ComPtr<IConnectionPoint> point;
-    if (object && SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid())))
-        container->FindConnectionPoint(DIID__IKVFMFolderEvents, point.Receive());
-    return point;
-}
 inline DWORD Advise(IUnknown* object, Sink* sink) {
     const DWORD cookie = sink->Advise(object);
     EXPECT_NE(0u, cookie) << "not advised";

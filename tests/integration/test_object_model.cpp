@@ -590,7 +590,7 @@ TEST_F(ObjectModel, EveryMemberRefusesNullOutParametersAndArrays) {
     ASSERT_EQ(S_OK, unknown.As(items, IID_IEnumVARIANT));
     ComPtr<IConnectionPointContainer> container;
     ASSERT_EQ(S_OK, pictures.As(container, IID_IConnectionPointContainer));
-    ComPtr<IConnectionPoint> point = EventPoint(pictures.Get());
+    ComPtr<IConnectionPoint> point = FolderEventPoint(pictures.Get());
     ComPtr<IEnumConnectionPoints> points;
     ASSERT_EQ(S_OK, container->EnumConnectionPoints(points.Receive()));
     LPOLESTR names[] = {const_cast<LPOLESTR>(L"Name")};
@@ -693,7 +693,7 @@ TEST_F(ObjectModel, ListingEventsReachEachConnectedSinkOnceAndNotAfterUnadvise) 
     ASSERT_EQ(S_OK, pictures->get_Objects(objects.Receive()));
     LONG count = -1;
     objects->get_Count(&count);
-    ComPtr<IConnectionPoint> point = EventPoint(pictures.Get());
+    ComPtr<IConnectionPoint> point = FolderEventPoint(pictures.Get());
     ASSERT_TRUE(point);
     ComPtr<IConnectionPointContainer> container;
     ComPtr<IConnectionPoint> other;

@@ -564,10 +564,6 @@ std::vector<FolderEvents::Event> FolderEvents::All() const {
     return Where([](const Event&) { return true; });
 }
 
-bool FolderEvents::WaitForCompletion(LONG transactionId, DWORD timeoutMs) {
-    return WaitFor(transactionId, 0, timeoutMs);
-}
-
 bool FolderEvents::WaitFor(LONG transactionId, DISPID kind, DWORD timeoutMs) {
     return WaitUntil([&] { return kind ? !Of(transactionId, kind).empty() : !Completions(transactionId).empty(); },
                      timeoutMs);
@@ -591,23 +587,23 @@ bool FolderEvents::WaitUntil(const std::function<bool()>& done, DWORD timeoutMs)
     return true;
 }
 
-DWORD FolderEvents::Advise(IUnknown* object) {
+com::ComPtr<IConnectionPoint> FolderEventPoint(IUnknown* object) {
     com::ComPtr<IConnectionPointContainer> container;
     com::ComPtr<IConnectionPoint> point;
+    if (object && SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid())))
+        container->FindConnectionPoint(DIID__IKVFMFolderEvents, point.Receive());
+    return point;
+}
+
+DWORD FolderEvents::Advise(IUnknown* object) {
     DWORD cookie = 0;
-    if (object && SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid())) &&
-        SUCCEEDED(container->FindConnectionPoint(DIID__IKVFMFolderEvents, point.Receive())) &&
-        FAILED(point->Advise(static_cast<IDispatch*>(this), &cookie)))
-        cookie = 0;
+    const auto point = FolderEventPoint(object);
+    if (!point || FAILED(point->Advise(static_cast<IDispatch*>(this), &cookie))) cookie = 0;
     return cookie;
 }
 
 void FolderEvents::Unadvise(IUnknown* object, DWORD cookie) {
-    com::ComPtr<IConnectionPointContainer> container;
-    com::ComPtr<IConnectionPoint> point;
-    if (object && cookie && SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid())) &&
-        SUCCEEDED(container->FindConnectionPoint(DIID__IKVFMFolderEvents, point.Receive())))
-        point->Unadvise(cookie);
+    if (const auto point = cookie ? FolderEventPoint(object) : nullptr) point->Unadvise(cookie);
 }
 
 SHORT FolderEvents::CancelAnswer(DISPID id, LONG transactionId) const {
@@ -641,48 +637,54 @@ STDMETHODIMP FolderEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* par
             return S_OK;
         }
     }
-    Event e;
-    e.id = id;
-    e.threadId = GetCurrentThreadId();
-    auto text = [](const VARIANT& v) { return v.vt == VT_BSTR && v.bstrVal ? std::wstring(v.bstrVal) : L""; };
-    for (UINT i = 0; i < n; ++i) e.types.push_back(arg(i).vt);
-    m_lock.Lock();
-    if (progress) {
-        if (id == kFileProgress) e.name = text(arg(0));
-        e.percent = arg(n - 3).iVal;
-        e.transactionId = arg(n - 2).lVal;
-        if (cancel) {
-            e.cancelOnArrival = *cancel;
-            if (const SHORT answer = CancelAnswer(id, e.transactionId)) *cancel = answer;
+    try {
+        Event e;
+        e.id = id;
+        e.threadId = GetCurrentThreadId();
+        auto text = [](const VARIANT& v) { return v.vt == VT_BSTR && v.bstrVal ? std::wstring(v.bstrVal) : L""; };
+        for (UINT i = 0; i < n; ++i) e.types.push_back(arg(i).vt);
+        std::function<void(const Event&)> hook;
+        {
+            com::ScopedLock lock(m_lock);
+            if (progress) {
+                if (id == kFileProgress) e.name = text(arg(0));
+                e.percent = arg(n - 3).iVal;
+                e.transactionId = arg(n - 2).lVal;
+                if (cancel) {
+                    e.cancelOnArrival = *cancel;
+                    if (const SHORT answer = CancelAnswer(id, e.transactionId)) *cancel = answer;
+                }
+            } else if (id == kReplaceFolder && n == 3) {
+                e.transactionId = arg(0).lVal;
+                e.name = text(arg(1));
+                if (LONG* answer = arg(2).vt == (VT_BYREF | VT_I4) ? arg(2).plVal : nullptr) {
+                    e.offered = *answer;
+                    const auto listed = m_folderAnswers.find(e.name);
+                    const LONG given = listed != m_folderAnswers.end() ? listed->second : m_folderAnswer;
+                    if (given >= 0) *answer = given;
+                }
+            } else if (id == kReplaceFile && n == 7) {
+                e.transactionId = arg(0).lVal;
+                e.name = text(arg(1));
+            } else if (n >= 2) {
+                // Completions: (result, [object,] transaction id).
+                e.result = arg(0).ulVal;
+                e.transactionId = arg(n - 1).lVal;
+                if (n == 3 && arg(1).vt == VT_DISPATCH) e.object = com::ComPtr<IDispatch>(arg(1).pdispVal);
+            }
+            hook = m_hook;
         }
-    } else if (id == kReplaceFolder && n == 3) {
-        e.transactionId = arg(0).lVal;
-        e.name = text(arg(1));
-        if (LONG* answer = arg(2).vt == (VT_BYREF | VT_I4) ? arg(2).plVal : nullptr) {
-            e.offered = *answer;
-            const auto listed = m_folderAnswers.find(e.name);
-            const LONG given = listed != m_folderAnswers.end() ? listed->second : m_folderAnswer;
-            if (given >= 0) *answer = given;
-        }
-    } else if (id == kReplaceFile && n == 7) {
-        e.transactionId = arg(0).lVal;
-        e.name = text(arg(1));
-    } else if (n >= 2) {
-        // Completions: (result, [object,] transaction id).
-        e.result = arg(0).ulVal;
-        e.transactionId = arg(n - 1).lVal;
-        if (n == 3 && arg(1).vt == VT_DISPATCH) e.object = com::ComPtr<IDispatch>(arg(1).pdispVal);
+        // Outside the lock: a proxy's call may bring further events in.
+        if (id == 35) e.count = CountOf<IKVFMObjects>(e.object.Get(), IID_IKVFMObjects);
+        if (id == 36) e.count = CountOf<IKVFMFiles>(e.object.Get(), IID_IKVFMFiles);
+        if (id == 37) e.count = CountOf<IKVFMFolders>(e.object.Get(), IID_IKVFMFolders);
+        if (hook) hook(e);
+        com::ScopedLock lock(m_lock);
+        m_events.push_back(std::move(e));
+        SetEvent(m_changed);
+    } catch (...) {
+        return E_OUTOFMEMORY;  // nothing is recorded
     }
-    const auto hook = m_hook;
-    m_lock.Unlock();
-    // Outside the lock: a proxy's call may bring further events in.
-    if (id == 35) e.count = CountOf<IKVFMObjects>(e.object.Get(), IID_IKVFMObjects);
-    if (id == 36) e.count = CountOf<IKVFMFiles>(e.object.Get(), IID_IKVFMFiles);
-    if (id == 37) e.count = CountOf<IKVFMFolders>(e.object.Get(), IID_IKVFMFolders);
-    if (hook) hook(e);
-    com::ScopedLock lock(m_lock);
-    m_events.push_back(std::move(e));
-    SetEvent(m_changed);
     return S_OK;
 }
 

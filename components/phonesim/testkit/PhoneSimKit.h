@@ -223,6 +223,9 @@ private:
     HRESULT m_hr = E_FAIL;
 };
 
+// The object's _IKVFMFolderEvents connection point (null when it has none).
+com::ComPtr<IConnectionPoint> FolderEventPoint(IUnknown* object);
+
 // A client's sink for the folder events of Morvane's objects. Heap-held and
 // really reference counted: the worker may still hold and release it after
 // the completion that a waiter was woken by. Records every event with the
@@ -263,7 +266,6 @@ public:
     // Wait, pumping this thread's messages, for the completion of the
     // transaction, for an event of kind (0: a completion), or for done; false
     // when none came within timeoutMs (a hang guard).
-    bool WaitForCompletion(LONG transactionId, DWORD timeoutMs = 60000);
     bool WaitFor(LONG transactionId, DISPID kind = 0, DWORD timeoutMs = 60000);
     bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);
     // The first completion of the transaction (id 0 when none came).
